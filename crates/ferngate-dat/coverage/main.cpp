@@ -12,8 +12,7 @@ class CoverageCheck : public testing::Test {
     try {
       ferngate_coverage::texture_format_coverage_against_retail_portal_dat();
     } catch (const ferngate_coverage::CheckFailure& failure) {
-      GTEST_MESSAGE_AT_(__FILE__, __LINE__, failure.what(),
-                        testing::TestPartResult::kFatalFailure);
+      GTEST_MESSAGE_AT_(__FILE__, __LINE__, failure.what(), testing::TestPartResult::kFatalFailure);
     }
   }
 };
@@ -22,8 +21,8 @@ class CoverageCheck : public testing::Test {
 
 int main(int argc, char** argv) {
   testing::InitGoogleTest(&argc, argv);
-  testing::RegisterTest("texture_format_coverage", "texture_format_coverage_against_retail_portal_dat",
-                        nullptr, nullptr, __FILE__, __LINE__,
-                        []() -> testing::Test* { return new CoverageCheck; });
+  testing::RegisterTest("texture_format_coverage",
+                        "texture_format_coverage_against_retail_portal_dat", nullptr, nullptr,
+                        __FILE__, __LINE__, []() -> testing::Test* { return new CoverageCheck; });
   return RUN_ALL_TESTS() == 0 ? 0 : 101;
 }

@@ -91,43 +91,62 @@ DatError DatError::path_error(std::filesystem::path path, IoError source) {
 
 std::string DatError::message() const {
   switch (kind_) {
-    case Kind::Io: return fmt::format("IO error: {}", io_.message());
-    case Kind::BinRead: return fmt::format("Binary read error: {}", bin_read_.message());
-    case Kind::NotFound: return fmt::format("File ID {:08X} not found in provider", number_);
-    case Kind::DuplicateId: return fmt::format("Duplicate File ID {:08X} detected", number_);
+    case Kind::Io:
+      return fmt::format("IO error: {}", io_.message());
+    case Kind::BinRead:
+      return fmt::format("Binary read error: {}", bin_read_.message());
+    case Kind::NotFound:
+      return fmt::format("File ID {:08X} not found in provider", number_);
+    case Kind::DuplicateId:
+      return fmt::format("Duplicate File ID {:08X} detected", number_);
     case Kind::DuplicateNamespacedId:
       return fmt::format("Duplicate namespaced file {}:{:08X} detected", text_, number_);
-    case Kind::InvalidMagic: return fmt::format("Invalid magic for format: {}", text_);
-    case Kind::UnsupportedVersion: return fmt::format("Unsupported version: {}", number_);
-    case Kind::InvalidNamespace: return fmt::format("Invalid namespace: {}", text_);
-    case Kind::Corruption: return fmt::format("Corruption detected: {}", text_);
+    case Kind::InvalidMagic:
+      return fmt::format("Invalid magic for format: {}", text_);
+    case Kind::UnsupportedVersion:
+      return fmt::format("Unsupported version: {}", number_);
+    case Kind::InvalidNamespace:
+      return fmt::format("Invalid namespace: {}", text_);
+    case Kind::Corruption:
+      return fmt::format("Corruption detected: {}", text_);
     case Kind::DecompressionFailed:
       return fmt::format("Failed to recover compressed file {:08X}", number_);
     case Kind::PathError:
       return fmt::format("Failed to open file at {}: {}", path_.string(), io_.message());
-    case Kind::Other: return fmt::format("Other error: {}", text_);
+    case Kind::Other:
+      return fmt::format("Other error: {}", text_);
   }
   return {};
 }
 
 std::string DatError::debug() const {
   switch (kind_) {
-    case Kind::Io: return fmt::format("Io({})", io_.debug());
-    case Kind::BinRead: return fmt::format("BinRead({})", bin_read_.debug());
-    case Kind::NotFound: return fmt::format("NotFound({})", number_);
-    case Kind::DuplicateId: return fmt::format("DuplicateId({})", number_);
+    case Kind::Io:
+      return fmt::format("Io({})", io_.debug());
+    case Kind::BinRead:
+      return fmt::format("BinRead({})", bin_read_.debug());
+    case Kind::NotFound:
+      return fmt::format("NotFound({})", number_);
+    case Kind::DuplicateId:
+      return fmt::format("DuplicateId({})", number_);
     case Kind::DuplicateNamespacedId:
       return fmt::format("DuplicateNamespacedId {{ namespace: {}, file_id: {} }}",
                          debug_quoted(text_), number_);
-    case Kind::InvalidMagic: return fmt::format("InvalidMagic({})", debug_quoted(text_));
-    case Kind::UnsupportedVersion: return fmt::format("UnsupportedVersion({})", number_);
-    case Kind::InvalidNamespace: return fmt::format("InvalidNamespace({})", debug_quoted(text_));
-    case Kind::Corruption: return fmt::format("Corruption({})", debug_quoted(text_));
-    case Kind::DecompressionFailed: return fmt::format("DecompressionFailed({})", number_);
+    case Kind::InvalidMagic:
+      return fmt::format("InvalidMagic({})", debug_quoted(text_));
+    case Kind::UnsupportedVersion:
+      return fmt::format("UnsupportedVersion({})", number_);
+    case Kind::InvalidNamespace:
+      return fmt::format("InvalidNamespace({})", debug_quoted(text_));
+    case Kind::Corruption:
+      return fmt::format("Corruption({})", debug_quoted(text_));
+    case Kind::DecompressionFailed:
+      return fmt::format("DecompressionFailed({})", number_);
     case Kind::PathError:
       return fmt::format("PathError {{ path: {}, source: {} }}", debug_quoted(path_.string()),
                          io_.debug());
-    case Kind::Other: return fmt::format("Other({})", debug_quoted(text_));
+    case Kind::Other:
+      return fmt::format("Other({})", debug_quoted(text_));
   }
   return {};
 }

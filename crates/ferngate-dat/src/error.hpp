@@ -102,8 +102,9 @@ class DatError {
   };
 
   // Conversions used to pass failures upward.
-  DatError(IoError error) : kind_(Kind::Io), io_(std::move(error)) {}  // NOLINT: implicit on purpose
-  DatError(BinReadError error)                                       // NOLINT: implicit on purpose
+  DatError(IoError error)
+      : kind_(Kind::Io), io_(std::move(error)) {}  // NOLINT: implicit on purpose
+  DatError(BinReadError error)                     // NOLINT: implicit on purpose
       : kind_(Kind::BinRead), bin_read_(std::move(error)) {}
 
   static DatError not_found(std::uint32_t id) { return {Kind::NotFound, id}; }
@@ -117,9 +118,7 @@ class DatError {
     return {Kind::InvalidNamespace, std::move(text)};
   }
   static DatError corruption(std::string text) { return {Kind::Corruption, std::move(text)}; }
-  static DatError decompression_failed(std::uint32_t id) {
-    return {Kind::DecompressionFailed, id};
-  }
+  static DatError decompression_failed(std::uint32_t id) { return {Kind::DecompressionFailed, id}; }
   static DatError path_error(std::filesystem::path path, IoError source);
   static DatError other(std::string text) { return {Kind::Other, std::move(text)}; }
 

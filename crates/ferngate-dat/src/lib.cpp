@@ -135,7 +135,8 @@ std::expected<void, DatError> DatDatabase::read_node(std::uint32_t offset) {
     const std::uint8_t* bytes = node->data();
     const std::uint32_t entry_count = load_u32(bytes + DatDirectoryNode::kBranchCount * 4);
 
-    ByteReader entries(std::span<const std::uint8_t>(*node).subspan(DatDirectoryNode::kEntriesOffset));
+    ByteReader entries(
+        std::span<const std::uint8_t>(*node).subspan(DatDirectoryNode::kEntriesOffset));
     for (std::uint32_t i = 0; i < entry_count; ++i) {
       auto entry = DatFileEntry::read(entries);
       if (!entry) return std::unexpected(std::move(entry.error()));

@@ -68,10 +68,9 @@ std::expected<std::uint64_t, IoError> ReadOnlyFile::length() const {
 std::vector<std::uint8_t> decompress_lrs(std::span<const std::uint8_t> input) {
   if (input.size() < 4) return {input.begin(), input.end()};
 
-  const std::size_t output_size = static_cast<std::size_t>(input[0]) |
-                                  static_cast<std::size_t>(input[1]) << 8 |
-                                  static_cast<std::size_t>(input[2]) << 16 |
-                                  static_cast<std::size_t>(input[3]) << 24;
+  const std::size_t output_size =
+      static_cast<std::size_t>(input[0]) | static_cast<std::size_t>(input[1]) << 8 |
+      static_cast<std::size_t>(input[2]) << 16 | static_cast<std::size_t>(input[3]) << 24;
   const std::span<const std::uint8_t> data = input.subspan(4);
 
   // A back-reference of two bytes yields at most 17, so the stream cannot produce more than nine

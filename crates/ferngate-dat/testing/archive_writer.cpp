@@ -36,8 +36,8 @@ std::vector<std::uint8_t> encode_node(const NodeImage& node) {
 std::vector<std::uint8_t> encode_header(const DatHeader& h) {
   std::vector<std::uint8_t> bytes;
   const std::uint32_t before_version[] = {
-      h.magic,     h.block_size, h.file_size,   h.dataset,     h.subset,
-      h.free_head, h.free_tail,  h.free_count,  h.root_offset, h.new_lru,
+      h.magic,     h.block_size, h.file_size,     h.dataset,        h.subset,
+      h.free_head, h.free_tail,  h.free_count,    h.root_offset,    h.new_lru,
       h.old_lru,   h.use_lru,    h.master_map_id, h.engine_version, h.game_version};
   for (const std::uint32_t value : before_version) put_u32(bytes, bytes.size(), value);
   std::vector<std::uint8_t> version(h.version_string);
@@ -166,7 +166,8 @@ std::vector<std::uint8_t> write_archive(std::span<const StoredFile> files,
 
 void write_file(const std::filesystem::path& path, std::span<const std::uint8_t> bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
 }
 
 }  // namespace ferngate_testing

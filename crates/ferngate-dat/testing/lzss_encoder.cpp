@@ -23,7 +23,8 @@ std::vector<std::uint8_t> compress_lrs(std::span<const std::uint8_t> data) {
   std::vector<std::uint8_t> out;
   out.reserve(4 + data.size() + data.size() / 8 + 1);
   const auto size = static_cast<std::uint32_t>(data.size());
-  for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<std::uint8_t>(size >> shift));
+  for (int shift = 0; shift < 32; shift += 8)
+    out.push_back(static_cast<std::uint8_t>(size >> shift));
 
   // head[h]: the latest position whose two bytes hash to h; prev[p]: the one before p.
   constexpr std::size_t kNone = SIZE_MAX;
@@ -69,7 +70,8 @@ std::vector<std::uint8_t> compress_lrs(std::span<const std::uint8_t> data) {
     if (best_length >= kMinLength) {
       out[control_at] |= control_bit;
       out.push_back(static_cast<std::uint8_t>(best_offset & 0xFF));
-      out.push_back(static_cast<std::uint8_t>((best_offset >> 8) << 4 | (best_length - kMinLength)));
+      out.push_back(
+          static_cast<std::uint8_t>((best_offset >> 8) << 4 | (best_length - kMinLength)));
       for (std::size_t i = 0; i < best_length; ++i) remember(pos + i);
       pos += best_length;
     } else {

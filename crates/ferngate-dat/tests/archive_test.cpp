@@ -53,9 +53,9 @@ TEST_F(ArchiveTest, HeaderCutInsideAFieldFailsWithThatFieldsContext) {
     std::size_t start;
     std::size_t width;
   };
-  const char* const kU32Names[] = {"magic",     "block_size",  "file_size",     "dataset",
-                                   "subset",    "free_head",   "free_tail",     "free_count",
-                                   "root_offset", "new_lru",   "old_lru",       "use_lru",
+  const char* const kU32Names[] = {"magic",         "block_size",     "file_size",   "dataset",
+                                   "subset",        "free_head",      "free_tail",   "free_count",
+                                   "root_offset",   "new_lru",        "old_lru",     "use_lru",
                                    "master_map_id", "engine_version", "game_version"};
   std::vector<Field> fields;
   for (std::size_t i = 0; i < std::size(kU32Names); ++i) fields.push_back({kU32Names[i], i * 4, 4});
@@ -72,8 +72,9 @@ TEST_F(ArchiveTest, HeaderCutInsideAFieldFailsWithThatFieldsContext) {
       ASSERT_EQ(opened.error().kind(), DatError::Kind::BinRead);
       const BinReadError& failure = opened.error().bin_read_error();
       const bool bytes_field = field.width == 16;
-      EXPECT_EQ(std::get<IoError>(failure.failure), IoError::unexpected_eof(bytes_field ? "not enough bytes in reader"
-                                                                     : "failed to fill whole buffer"));
+      EXPECT_EQ(std::get<IoError>(failure.failure),
+                IoError::unexpected_eof(bytes_field ? "not enough bytes in reader"
+                                                    : "failed to fill whole buffer"));
       ASSERT_EQ(failure.frames.size(), 1U);
       EXPECT_EQ(failure.frames[0].message,
                 fmt::format("While parsing field '{}' in DatHeader", field.name));
@@ -297,8 +298,9 @@ TEST_F(ArchiveTest, HostileArchivesEndInAClearError) {
     ArchiveBuilder builder(64);
     Bytes image = builder.finish();
     put_u32(image, 324, block_size);
-    expect_error(open_image(image),
-                 corruption(fmt::format("block_size {} leaves no room for block payload", block_size)));
+    expect_error(
+        open_image(image),
+        corruption(fmt::format("block_size {} leaves no room for block payload", block_size)));
   }
 
   {  // A node whose first branch is itself.
@@ -335,8 +337,9 @@ TEST_F(ArchiveTest, HostileArchivesEndInAClearError) {
       // The grandchild becomes an inner node whose branch 0 loops back.
       put_u32(image, grandchild_at + 4, to_root ? root_at : sibling_at);
       const std::uint32_t again = to_root ? root_at : sibling_at;
-      expect_error(open_image(image), corruption(fmt::format(
-                                          "directory node at offset 0x{:08X} is reached twice", again)));
+      expect_error(
+          open_image(image),
+          corruption(fmt::format("directory node at offset 0x{:08X} is reached twice", again)));
     }
   }
   {  // A chain whose second block links back to its first, with bytes still missing.

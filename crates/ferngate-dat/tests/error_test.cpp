@@ -59,13 +59,16 @@ TEST(DatError, EveryKindRendersItsMessageAndDebugForm) {
 TEST(DatError, BinReadRendersEveryContextWithItsLocation) {
   constexpr FieldTag kTag{"DatHeader", "magic"};
   const DatError error = BinReadError::in_field(IoError::short_read(), kTag);
-  const std::string where = fmt::format("crates/ferngate-dat/tests/error_test.cpp:{}", kTag.where.line());
+  const std::string where =
+      fmt::format("crates/ferngate-dat/tests/error_test.cpp:{}", kTag.where.line());
   EXPECT_EQ(error.message(),
             "Binary read error: failed to fill whole buffer; While parsing field 'magic' in "
-            "DatHeader (" + where + ")");
+            "DatHeader (" +
+                where + ")");
   EXPECT_EQ(error.debug(),
             R"(BinRead(Backtrace { error: Io(UnexpectedEof("failed to fill whole buffer")), )"
-            R"(frames: ["While parsing field 'magic' in DatHeader at )" + where + R"("] }))");
+            R"(frames: ["While parsing field 'magic' in DatHeader at )" +
+                where + R"("] }))");
 }
 
 }  // namespace

@@ -52,7 +52,8 @@ TEST(DecompressLrs, DecodesTokensAndStopsOnMalformedInput) {
       {"a payload cut inside a reference keeps what came before",
        with_size(20, {0x00, 1, 2, 3, 4, 5, 6, 7, 8, 0x80, 0x01}),
        {1, 2, 3, 4, 5, 6, 7, 8}},
-      {"bytes after the output size are ignored", with_size(2, {0x00, 'a', 'b', 'c', 'd'}),
+      {"bytes after the output size are ignored",
+       with_size(2, {0x00, 'a', 'b', 'c', 'd'}),
        {'a', 'b'}},
   };
   for (const auto& c : cases) {
@@ -78,7 +79,8 @@ TEST(CompressLrs, RoundTripsThroughTheDecoder) {
   for (int i = 0; i < 4000; ++i) periodic.push_back(static_cast<std::uint8_t>("abc"[i % 3]));
   samples.push_back(periodic);
   Bytes far;  // repeats 4000 bytes back, near the longest distance
-  for (int i = 0; i < 9000; ++i) far.push_back(static_cast<std::uint8_t>((i % 4000) * 7 + (i / 97)));
+  for (int i = 0; i < 9000; ++i)
+    far.push_back(static_cast<std::uint8_t>((i % 4000) * 7 + (i / 97)));
   samples.push_back(far);
   for (const auto& data : samples) {
     SCOPED_TRACE(data.size());
