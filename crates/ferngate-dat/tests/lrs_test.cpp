@@ -16,10 +16,10 @@ struct DecodeCase {
   Bytes output;
 };
 
-Bytes with_size(std::uint32_t size, Bytes stream) {
-  Bytes out = {static_cast<std::uint8_t>(size), static_cast<std::uint8_t>(size >> 8),
-               static_cast<std::uint8_t>(size >> 16), static_cast<std::uint8_t>(size >> 24)};
-  out.insert(out.end(), stream.begin(), stream.end());
+Bytes with_size(std::uint32_t size, const Bytes& stream) {
+  Bytes out(4 + stream.size());
+  for (int i = 0; i < 4; ++i) out[i] = static_cast<std::uint8_t>(size >> (8 * i));
+  std::copy(stream.begin(), stream.end(), out.begin() + 4);
   return out;
 }
 
