@@ -11,7 +11,7 @@
 namespace ferngate_dat {
 
 /// Decodes `width` x `height` pixels of DXT1 blocks (8 bytes each) into a new RGBA8 buffer of
-/// exactly width * height * 4 bytes.
+/// exactly width * height * 4 bytes (empty when that size cannot be addressed at all).
 [[nodiscard]] std::vector<std::uint8_t> decompress_dxt1(std::span<const std::uint8_t> image_data,
                                                         std::uint32_t width, std::uint32_t height);
 /// As decompress_dxt1, for DXT3 blocks (16 bytes: explicit 4-bit alpha, then a colour block).
@@ -22,7 +22,8 @@ namespace ferngate_dat {
                                                         std::uint32_t width, std::uint32_t height);
 
 /// Writes the pixels of block (`bx`, `by`) of a `w` x `h` image into `out`, dropping texels that
-/// fall outside the image.
+/// fall outside the image. `block` holds one whole block (8 bytes for DXT1, 16 for DXT3 and DXT5)
+/// and `out` at least w * h * 4 bytes; when either is shorter, nothing is written.
 void decompress_dxt1_block(std::span<const std::uint8_t> block, std::size_t bx, std::size_t by,
                            std::size_t w, std::size_t h, std::span<std::uint8_t> out);
 void decompress_dxt3_block(std::span<const std::uint8_t> block, std::size_t bx, std::size_t by,
