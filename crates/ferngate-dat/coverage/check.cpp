@@ -3,7 +3,9 @@
 #include <fmt/format.h>
 
 #include "lib.hpp"
+#include "report.hpp"
 #include "utils.hpp"
+#include "walk.hpp"
 
 namespace ferngate_coverage {
 
@@ -28,6 +30,11 @@ void texture_format_coverage_against_retail_portal_dat() {
   }
   auto dat = DatDatabase::open(*dat_path);
   if (!dat) stop(fmt::format("open retail portal.dat: {:?}", dat.error()));
+
+  const Tallies tallies = walk_textures(*dat);
+  print_distribution(tallies, stderr);
+  print_counters(tallies, stderr);
+  check_verdicts(tallies, stderr);
 }
 
 }  // namespace ferngate_coverage

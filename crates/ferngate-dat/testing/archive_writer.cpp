@@ -156,12 +156,18 @@ std::vector<std::uint8_t> write_archive(std::span<const StoredFile> files,
     }
     entries.push_back(entry);
   }
+  builder.header().root_offset =
+      write_directory(builder, std::move(entries), options.max_entries_per_node);
+  return builder.finish();
+}
+
+std::uint32_t write_directory(ArchiveBuilder& builder, std::vector<DatFileEntry> entries,
+                              std::size_t max_entries_per_node) {
   std::sort(entries.begin(), entries.end(),
             [](const DatFileEntry& a, const DatFileEntry& b) { return a.id < b.id; });
   const std::size_t max_entries =
-      std::clamp<std::size_t>(options.max_entries_per_node, 1, DatDirectoryNode::kEntrySlots);
-  builder.header().root_offset = write_subtree(builder, entries, max_entries);
-  return builder.finish();
+      std::clamp<std::size_t>(max_entries_per_node, 1, DatDirectoryNode::kEntrySlots);
+  return write_subtree(builder, entries, max_entries);
 }
 
 void write_file(const std::filesystem::path& path, std::span<const std::uint8_t> bytes) {

@@ -87,6 +87,10 @@ class ArchiveBuilder {
 [[nodiscard]] std::vector<std::uint8_t> write_archive(std::span<const StoredFile> files,
                                                       const ArchiveOptions& options = {});
 
+/// Writes a B-tree directory of `entries` (sorted here by ID) and returns its root's offset.
+std::uint32_t write_directory(ArchiveBuilder& builder, std::vector<DatFileEntry> entries,
+                              std::size_t max_entries_per_node = DatDirectoryNode::kEntrySlots);
+
 /// Writes `bytes` to `path`, replacing the file.
 void write_file(const std::filesystem::path& path, std::span<const std::uint8_t> bytes);
 
