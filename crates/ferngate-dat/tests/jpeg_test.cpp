@@ -13,69 +13,17 @@
 #include <jpeglib.h>
 
 #include "file_type/texture.hpp"
+#include "jpeg_streams.hpp"
 
 namespace ferngate_dat {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
+using ferngate_testing::encode;
+using ferngate_testing::Encoding;
+using ferngate_testing::find_segment;
+using ferngate_testing::with_frame_size;
 using Dimensions = std::optional<std::pair<std::uint32_t, std::uint32_t>>;
-
-struct Encoding {
-  int width;
-  int height;
-  J_COLOR_SPACE input = JCS_RGB;  // JCS_RGB, JCS_GRAYSCALE or JCS_CMYK
-  std::optional<J_COLOR_SPACE> stored =
-      std::nullopt;  // the stream's colour space when not the default
-  bool progressive = false;
-  bool arithmetic = false;
-  std::vector<jpeg_scan_info> scans = {};  // a scan script of its own
-};
-
-// A test image with detail in every channel, so that colour conversion and upsampling show.
-Bytes encode(const Encoding& e) {
-  const int components = e.input == JCS_GRAYSCALE ? 1 : e.input == JCS_CMYK ? 4 : 3;
-  Bytes pixels(static_cast<std::size_t>(e.width) * e.height * components);
-  for (int y = 0; y < e.height; ++y) {
-    for (int x = 0; x < e.width; ++x) {
-      for (int c = 0; c < components; ++c) {
-        pixels[(static_cast<std::size_t>(y) * e.width + x) * components + c] =
-            static_cast<std::uint8_t>(x * (7 + c * 5) + y * (3 + c * 11) + ((x ^ y) & 8) * 9);
-      }
-    }
-  }
-
-  jpeg_compress_struct cinfo{};
-  jpeg_error_mgr err{};
-  cinfo.err = jpeg_std_error(&err);  // the compressor is only given valid input
-  jpeg_create_compress(&cinfo);
-  unsigned char* buffer = nullptr;
-  unsigned long size = 0;
-  jpeg_mem_dest(&cinfo, &buffer, &size);
-  cinfo.image_width = static_cast<JDIMENSION>(e.width);
-  cinfo.image_height = static_cast<JDIMENSION>(e.height);
-  cinfo.input_components = components;
-  cinfo.in_color_space = e.input;
-  jpeg_set_defaults(&cinfo);
-  jpeg_set_quality(&cinfo, 85, TRUE);
-  if (e.stored) jpeg_set_colorspace(&cinfo, *e.stored);
-  if (e.progressive) jpeg_simple_progression(&cinfo);
-  if (!e.scans.empty()) {
-    cinfo.scan_info = e.scans.data();
-    cinfo.num_scans = static_cast<int>(e.scans.size());
-  }
-  cinfo.arith_code = e.arithmetic ? TRUE : FALSE;
-  jpeg_start_compress(&cinfo, TRUE);
-  while (cinfo.next_scanline < cinfo.image_height) {
-    JSAMPROW row =
-        pixels.data() + static_cast<std::size_t>(cinfo.next_scanline) * e.width * components;
-    jpeg_write_scanlines(&cinfo, &row, 1);
-  }
-  jpeg_finish_compress(&cinfo);
-  jpeg_destroy_compress(&cinfo);
-  Bytes stream(buffer, buffer + size);
-  std::free(buffer);
-  return stream;
-}
 
 // Plain libjpeg's own decoding of a valid stream to `space` (JCS_RGB or JCS_GRAYSCALE).
 Bytes reference_decode(const Bytes& stream, J_COLOR_SPACE space) {
@@ -117,27 +65,6 @@ std::expected<Bytes, TextureDecodeError> convert(const Texture& t) {
   });
   EXPECT_EQ(calls, 0);
   return result;
-}
-
-// Start of the segment with marker `code`, found by walking the segments from SOI.
-std::size_t find_segment(const Bytes& stream, std::uint8_t code) {
-  std::size_t pos = 2;
-  while (pos + 4 <= stream.size() && stream[pos] == 0xFF) {
-    if (stream[pos + 1] == code) return pos;
-    pos += 2 + (stream[pos + 2] << 8 | stream[pos + 3]);
-  }
-  ADD_FAILURE() << "no marker " << int{code};
-  return 0;
-}
-
-// The stream with its baseline frame header rewritten to declare `width` x `height`.
-Bytes with_frame_size(Bytes stream, std::uint16_t width, std::uint16_t height) {
-  const std::size_t sof = find_segment(stream, 0xC0);
-  stream[sof + 5] = static_cast<std::uint8_t>(height >> 8);
-  stream[sof + 6] = static_cast<std::uint8_t>(height);
-  stream[sof + 7] = static_cast<std::uint8_t>(width >> 8);
-  stream[sof + 8] = static_cast<std::uint8_t>(width);
-  return stream;
 }
 
 // ---------------------------------------------------------------------------------------------

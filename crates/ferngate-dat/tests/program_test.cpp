@@ -1,15 +1,16 @@
 // End-to-end: the built texture_format_coverage program on archives made here.
+#include <fstream>
+
 #include <gtest/gtest.h>
 
 #include "archive_writer.hpp"
 #include "program_runner.hpp"
 #include "temp_dir.hpp"
+#include "texture_records.hpp"
 #include "utils.hpp"
 
 namespace {
 
-using ferngate_testing::ArchiveBuilder;
-using ferngate_testing::NodeImage;
 using ferngate_testing::ProgramResult;
 using Bytes = std::vector<std::uint8_t>;
 
@@ -75,49 +76,28 @@ TEST_F(ProgramTest, StopsWhenTheArchiveCannotBeOpened) {
   }
 }
 
-TEST_F(ProgramTest, HostileArchivesStopWithAClearMessage) {
-  struct Case {
-    const char* name;
-    Bytes image;
-    std::string message;
-  };
-  std::vector<Case> cases;
-  for (const std::uint32_t block_size : {0U, 3U, 4U}) {
-    Bytes image = ArchiveBuilder(64).finish();
-    ferngate_testing::put_u32(image, 324, block_size);
-    cases.push_back({"block size", image,
-                     fmt::format("open retail portal.dat: Corruption(\"block_size {} leaves no "
-                                 "room for block payload\")",
-                                 block_size)});
-  }
-  {
-    ArchiveBuilder builder(2048);
-    NodeImage root;
-    root.entries = {ferngate_dat::DatFileEntry{0, 0x06000001, 0, 0, 0, 0}};
-    const std::uint32_t at = builder.add_node(root);
-    builder.header().root_offset = at;
-    Bytes image = builder.finish();
-    ferngate_testing::put_u32(image, at + 4, at);
-    cases.push_back({"a node referencing itself", image,
-                     fmt::format("open retail portal.dat: Corruption(\"directory node at offset "
-                                 "0x{:08X} is reached twice\")",
-                                 at)});
-  }
-  {
-    ArchiveBuilder builder(1024);
-    NodeImage root;
-    root.entry_count = 0xFFFFFFFF;
-    builder.header().root_offset = builder.add_node(root);
-    cases.push_back({"entry_count 0xFFFFFFFF", builder.finish(),
-                     "open retail portal.dat: BinRead(Backtrace { error: "
-                     "Io(UnexpectedEof(\"failed to fill whole buffer\")), frames: [\"While "
-                     "parsing field 'bit_flags' in DatFileEntry at crates/ferngate-dat/src/"
-                     "lib.cpp:"});
-  }
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    expect_stop(run_on_image(c.image), c.message);
-  }
+TEST_F(ProgramTest, LeavesTheArchiveUntouched) {
+  const std::vector<ferngate_testing::StoredFile> files = {
+      {0x06000001,
+       ferngate_testing::encode_texture({.width = 1,
+                                         .height = 1,
+                                         .format_raw = ferngate_testing::raw_format::kA8,
+                                         .source_data = {7}})}};
+  const Bytes image = ferngate_testing::write_archive(files);
+  const auto path = dir_ / "portal.dat";
+  ferngate_testing::write_file(path, image);
+  std::filesystem::permissions(path, std::filesystem::perms::owner_read |
+                                         std::filesystem::perms::group_read |
+                                         std::filesystem::perms::others_read);
+  const auto modified = std::filesystem::last_write_time(path);
+
+  const auto result = run_on(path);
+  EXPECT_EQ(result.signal, 0);
+  EXPECT_EQ(result.exit_code, 101);  // one texture is implausibly few, and that is all
+  EXPECT_EQ(std::filesystem::last_write_time(path), modified);
+  std::ifstream in(path, std::ios::binary);
+  const Bytes after((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(after, image);
 }
 
 }  // namespace
