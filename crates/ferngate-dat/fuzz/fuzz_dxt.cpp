@@ -38,8 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       break;
   }
   if (fast != plain) {
-    std::fprintf(stderr, "DXT decoder %d differs from the reference at %ux%u\n", data[4] % 3,
-                 width, height);
+    std::fprintf(stderr, "DXT decoder %d differs from the reference at %ux%u\n", data[4] % 3, width,
+                 height);
     std::abort();
   }
   return 0;

@@ -28,6 +28,17 @@ struct FuzzPalettes {
 /// Converts `texture` and checks what a successful conversion promises: four bytes a pixel, for
 /// the record's pixels, or for the pixels its JPEG stream declares.
 inline void convert_and_check(const ferngate_dat::Texture& texture, FuzzPalettes palettes) {
+  // Block formats allocate and clear their whole image whatever the data holds: up to 64 MiB
+  // below the pixel cap. Past a million pixels that costs time and finds nothing new, so only
+  // the refusal above the cap is exercised there.
+  using Kind = ferngate_dat::SurfacePixelFormat::Kind;
+  const Kind kind = texture.format().kind();
+  const bool block_format = kind == Kind::Dxt1 || kind == Kind::Dxt2 || kind == Kind::Dxt3 ||
+                            kind == Kind::Dxt4 || kind == Kind::Dxt5;
+  const std::uint64_t pixels = std::uint64_t{static_cast<std::uint32_t>(texture.width)} *
+                               static_cast<std::uint32_t>(texture.height);
+  if (block_format && pixels > (1U << 20) && pixels <= ferngate_dat::kMaxDecodedPixels) return;
+
   const auto dimensions = texture.jpeg_dimensions();
   const auto converted = texture.to_rgba8(palettes);
   if (!converted) return;
