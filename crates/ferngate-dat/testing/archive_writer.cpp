@@ -1,8 +1,9 @@
 #include "archive_writer.hpp"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
-#include <fstream>
+#include <cstring>
 #include <numeric>
 
 namespace ferngate_testing {
@@ -71,7 +72,11 @@ std::uint32_t ArchiveBuilder::take_block() {
       free_blocks_.push_back(static_cast<std::uint32_t>(image_.size()));
       image_.resize(image_.size() + block_size_);
     }
-    std::shuffle(free_blocks_.begin(), free_blocks_.end(), rng_);
+    // Fisher-Yates with plain modulo draws: the same seed gives the same layout with any
+    // standard library, which std::shuffle does not promise.
+    for (std::size_t i = free_blocks_.size() - 1; i > 0; --i) {
+      std::swap(free_blocks_[i], free_blocks_[rng_() % (i + 1)]);
+    }
   }
   const std::uint32_t offset = free_blocks_.back();
   free_blocks_.pop_back();
@@ -94,8 +99,10 @@ std::uint32_t ArchiveBuilder::add_chain(std::span<const std::uint8_t> payload) {
   return blocks.front();
 }
 
-std::vector<std::uint8_t> ArchiveBuilder::finish() const {
-  std::vector<std::uint8_t> image = image_;
+std::vector<std::uint8_t> ArchiveBuilder::finish() const& { return ArchiveBuilder(*this).finish(); }
+
+std::vector<std::uint8_t> ArchiveBuilder::finish() && {
+  std::vector<std::uint8_t> image = std::move(image_);
   DatHeader header = header_;
   if (header.file_size == 0) header.file_size = static_cast<std::uint32_t>(image.size());
   const auto bytes = encode_header(header);
@@ -158,7 +165,7 @@ std::vector<std::uint8_t> write_archive(std::span<const StoredFile> files,
   }
   builder.header().root_offset =
       write_directory(builder, std::move(entries), options.max_entries_per_node);
-  return builder.finish();
+  return std::move(builder).finish();
 }
 
 std::uint32_t write_directory(ArchiveBuilder& builder, std::vector<DatFileEntry> entries,
@@ -170,10 +177,18 @@ std::uint32_t write_directory(ArchiveBuilder& builder, std::vector<DatFileEntry>
   return write_subtree(builder, entries, max_entries);
 }
 
-void write_file(const std::filesystem::path& path, std::span<const std::uint8_t> bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()),
-            static_cast<std::streamsize>(bytes.size()));
+std::optional<std::string> write_file(const std::filesystem::path& path,
+                                      std::span<const std::uint8_t> bytes) {
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  if (file == nullptr) return std::strerror(errno);
+  const std::size_t written = std::fwrite(bytes.data(), 1, bytes.size(), file);
+  const int write_errno = errno;
+  if (written != bytes.size()) {
+    std::fclose(file);
+    return std::strerror(write_errno);
+  }
+  if (std::fclose(file) != 0) return std::strerror(errno);
+  return std::nullopt;
 }
 
 }  // namespace ferngate_testing

@@ -8,6 +8,7 @@
 #include <optional>
 #include <random>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "lib.hpp"
@@ -65,8 +66,9 @@ class ArchiveBuilder {
   /// The header that finish() writes; file_size is set to the image's size unless changed here.
   DatHeader& header() { return header_; }
 
-  /// The whole image, header included.
-  [[nodiscard]] std::vector<std::uint8_t> finish() const;
+  /// The whole image, header included; the rvalue form hands over the builder's image.
+  [[nodiscard]] std::vector<std::uint8_t> finish() const&;
+  [[nodiscard]] std::vector<std::uint8_t> finish() &&;
 
   /// The first block's offset: blocks start after the header area.
   static constexpr std::uint32_t kFirstBlock = 1024;
@@ -91,8 +93,9 @@ class ArchiveBuilder {
 std::uint32_t write_directory(ArchiveBuilder& builder, std::vector<DatFileEntry> entries,
                               std::size_t max_entries_per_node = DatDirectoryNode::kEntrySlots);
 
-/// Writes `bytes` to `path`, replacing the file.
-void write_file(const std::filesystem::path& path, std::span<const std::uint8_t> bytes);
+/// Writes `bytes` to `path`, replacing the file; on failure returns the operating system's reason.
+std::optional<std::string> write_file(const std::filesystem::path& path,
+                                      std::span<const std::uint8_t> bytes);
 
 /// Little-endian stores into an image, for tests that edit one.
 void put_u32(std::vector<std::uint8_t>& image, std::size_t offset, std::uint32_t value);

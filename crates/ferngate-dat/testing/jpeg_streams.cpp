@@ -1,12 +1,13 @@
 #include "jpeg_streams.hpp"
 
+#include <csetjmp>
 #include <cstdlib>
 #include <string>
 
 namespace ferngate_testing {
 
 std::vector<std::uint8_t> encode(const Encoding& e) {
-  const int components = e.input == JCS_GRAYSCALE ? 1 : e.input == JCS_CMYK ? 4 : 3;
+  const int components = components_of(e.input);
   std::vector<std::uint8_t> pixels(static_cast<std::size_t>(e.width) * e.height * components);
   for (int y = 0; y < e.height; ++y) {
     for (int x = 0; x < e.width; ++x) {
@@ -17,19 +18,43 @@ std::vector<std::uint8_t> encode(const Encoding& e) {
     }
   }
 
-  jpeg_compress_struct cinfo{};
-  jpeg_error_mgr err{};
-  cinfo.err = jpeg_std_error(&err);  // the compressor is only given valid input
+  return compress_jpeg(e, pixels).value_or(std::vector<std::uint8_t>{});
+}
+
+namespace {
+
+// libjpeg reports errors by calling error_exit, which must not return: jump back to the caller.
+struct ErrorManager {
+  jpeg_error_mgr base;
+  std::jmp_buf jump;
+};
+
+[[noreturn]] void on_error_exit(j_common_ptr cinfo) {
+  std::longjmp(reinterpret_cast<ErrorManager*>(cinfo->err)->jump, 1);
+}
+
+void on_output_message(j_common_ptr /*cinfo*/) {}
+
+// Compresses into a malloc'ed buffer. Holds no C++ object, which a longjmp would skip past.
+bool compress_rows(const Encoding& e, const std::uint8_t* pixels, int components,
+                   unsigned char** stream, unsigned long* stream_size) {
+  jpeg_compress_struct cinfo;
+  ErrorManager errors;
+  cinfo.err = jpeg_std_error(&errors.base);
+  errors.base.error_exit = on_error_exit;
+  errors.base.output_message = on_output_message;
+  if (setjmp(errors.jump) != 0) {
+    jpeg_destroy_compress(&cinfo);
+    return false;
+  }
   jpeg_create_compress(&cinfo);
-  unsigned char* buffer = nullptr;
-  unsigned long size = 0;
-  jpeg_mem_dest(&cinfo, &buffer, &size);
+  jpeg_mem_dest(&cinfo, stream, stream_size);
   cinfo.image_width = static_cast<JDIMENSION>(e.width);
   cinfo.image_height = static_cast<JDIMENSION>(e.height);
   cinfo.input_components = components;
   cinfo.in_color_space = e.input;
   jpeg_set_defaults(&cinfo);
-  jpeg_set_quality(&cinfo, 85, TRUE);
+  jpeg_set_quality(&cinfo, e.quality, TRUE);
   if (e.stored) jpeg_set_colorspace(&cinfo, *e.stored);
   if (e.progressive) jpeg_simple_progression(&cinfo);
   if (!e.scans.empty()) {
@@ -38,16 +63,38 @@ std::vector<std::uint8_t> encode(const Encoding& e) {
   }
   cinfo.arith_code = e.arithmetic ? TRUE : FALSE;
   jpeg_start_compress(&cinfo, TRUE);
+  const std::size_t stride =
+      static_cast<std::size_t>(e.width) * static_cast<std::size_t>(components);
   while (cinfo.next_scanline < cinfo.image_height) {
-    JSAMPROW row =
-        pixels.data() + static_cast<std::size_t>(cinfo.next_scanline) * e.width * components;
+    JSAMPROW row = const_cast<JSAMPROW>(pixels + cinfo.next_scanline * stride);
     jpeg_write_scanlines(&cinfo, &row, 1);
   }
   jpeg_finish_compress(&cinfo);
   jpeg_destroy_compress(&cinfo);
-  std::vector<std::uint8_t> stream(buffer, buffer + size);
-  std::free(buffer);
-  return stream;
+  return true;
+}
+
+}  // namespace
+
+int components_of(J_COLOR_SPACE space) {
+  return space == JCS_GRAYSCALE ? 1 : space == JCS_CMYK ? 4 : 3;
+}
+
+std::optional<std::vector<std::uint8_t>> compress_jpeg(const Encoding& e,
+                                                       std::span<const std::uint8_t> pixels) {
+  const int components = components_of(e.input);
+  if (pixels.size() < static_cast<std::size_t>(e.width) * e.height * components)
+    return std::nullopt;
+  unsigned char* stream = nullptr;
+  unsigned long stream_size = 0;
+  // After a failure the destination may already have handed its buffer on; the pointer is left
+  // alone rather than freed twice (a failure means out of memory).
+  if (!compress_rows(e, pixels.data(), components, &stream, &stream_size) || stream == nullptr) {
+    return std::nullopt;
+  }
+  std::vector<std::uint8_t> bytes(stream, stream + stream_size);
+  std::free(stream);
+  return bytes;
 }
 
 std::size_t find_segment(const std::vector<std::uint8_t>& stream, std::uint8_t code) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include <jpeglib.h>
@@ -22,11 +23,20 @@ struct Encoding {
   bool progressive = false;
   bool arithmetic = false;
   std::vector<jpeg_scan_info> scans = {};  // a scan script of its own
+  int quality = 85;
 };
 
 /// A stream of a test image with detail in every channel, so that colour conversion and
 /// upsampling show.
 [[nodiscard]] std::vector<std::uint8_t> encode(const Encoding& e);
+
+/// Samples per pixel of colour space `space`: 1 for greyscale, 4 for CMYK, else 3.
+[[nodiscard]] int components_of(J_COLOR_SPACE space);
+
+/// A stream of `pixels`: e.height rows of e.width pixels, each of components_of(e.input) bytes.
+/// Nothing when `pixels` is too short or libjpeg fails (out of memory).
+[[nodiscard]] std::optional<std::vector<std::uint8_t>> compress_jpeg(
+    const Encoding& e, std::span<const std::uint8_t> pixels);
 
 /// The start of the segment with marker `code`, found by walking the segments from the start of
 /// image; std::string::npos when there is none.
