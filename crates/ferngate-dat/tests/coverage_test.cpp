@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "archive_writer.hpp"
+#include "jpeg_streams.hpp"
 #include "program_runner.hpp"
 #include "temp_dir.hpp"
 #include "texture_records.hpp"
@@ -111,6 +112,11 @@ class CoverageTest : public testing::Test {
 TEST_F(CoverageTest, PassesWithTheWholeReport) {
   CoverageArchive archive;
   add_good_textures(archive, 600);
+  // A JPEG record whose own size differs from its stream's: the stream's size decides.
+  archive.add(0x07100000, {.width = 256,
+                           .height = 256,
+                           .format_raw = raw::kJpeg,
+                           .source_data = ferngate_testing::encode({.width = 20, .height = 10})});
   const auto result = run(archive);
   EXPECT_EQ(result.exit_code, 0) << result.out;
   EXPECT_EQ(result.err,
@@ -118,10 +124,11 @@ TEST_F(CoverageTest, PassesWithTheWholeReport) {
                 "  R5G6B5                         =    300 records  (format_raw = 23)\n"
                 "  A8                             =    600 records  (format_raw = 28)\n"
                 "  P8                             =     50 records  (format_raw = 41)\n"
+                "  CustomRawJpeg                  =      1 records  (format_raw = 500)\n"
                 "  Dxt1                           =     51 records  (format_raw = 827611204)\n"
-                "  TOTAL                          =   1001\n"
+                "  TOTAL                          =   1002\n"
                 "\n"
-                "  decoded_ok        = 951\n"
+                "  decoded_ok        = 952\n"
                 "  palette_ok        = 50\n"
                 "  parse_failures    = 0\n"
                 "  decode_failures   = 0\n"
