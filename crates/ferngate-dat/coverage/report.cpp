@@ -95,11 +95,11 @@ void check_verdicts(const Tallies& tallies, std::FILE* out) {
       const auto& [id, text] = tallies.decode_failures[i];
       fmt::print(out, "    sample decode fail 0x{:08X}: {}\n", id, text);
     }
-    stop(fmt::format(
-        "{} retail Texture records failed to decode via to_rgba8 — unhandled "
-        "SurfacePixelFormat(s) listed above. Add dispatch arms in "
-        "crates/ferngate-dat/src/file_type/texture::to_rgba8.",
-        tallies.decode_failures.size()));
+    stop(
+        fmt::format("{} retail Texture records failed to decode via to_rgba8 — unhandled "
+                    "SurfacePixelFormat(s) listed above. Add dispatch arms in "
+                    "crates/ferngate-dat/src/file_type/texture::to_rgba8.",
+                    tallies.decode_failures.size()));
   }
 
   if (tallies.decoded_ok + tallies.palette_ok <= kPlausibleTextureCount) {

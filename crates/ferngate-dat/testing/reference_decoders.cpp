@@ -6,8 +6,8 @@ namespace ferngate_testing {
 
 std::vector<std::uint8_t> reference_decompress_lrs(std::span<const std::uint8_t> input) {
   if (input.size() < 4) return {input.begin(), input.end()};
-  const std::uint64_t output_size = input[0] | input[1] << 8 | input[2] << 16 |
-                                    static_cast<std::uint64_t>(input[3]) << 24;
+  const std::uint64_t output_size =
+      input[0] | input[1] << 8 | input[2] << 16 | static_cast<std::uint64_t>(input[3]) << 24;
   std::vector<std::uint8_t> output;
   std::size_t at = 4;
   unsigned control_byte = 0;
