@@ -9,6 +9,7 @@
 
 #include "archive_writer.hpp"
 #include "jpeg_streams.hpp"
+#include "sample_archive.hpp"
 #include "texture_records.hpp"
 
 namespace {
@@ -129,5 +130,13 @@ int main(int argc, char** argv) {
         .block_size = block_sizes[variant], .seed = variant, .max_entries_per_node = 4};
     corpus.add("fuzz_archive", ferngate_testing::write_archive(files, options));
   }
+  // And the small files of a sample archive, as the sample tool makes them: real DXT blocks and
+  // JPEG streams. Large ones would only slow every run of the fuzzer down.
+  const ferngate_sample::SampleOptions sample{.texture_count = 300, .threads = 1};
+  std::vector<ferngate_testing::StoredFile> small;
+  for (auto& file : ferngate_sample::sample_files(sample)) {
+    if (file.bytes.size() <= 2500 && small.size() < 24) small.push_back(std::move(file));
+  }
+  corpus.add("fuzz_archive", ferngate_testing::write_archive(small, {.block_size = 512}));
   return 0;
 }
