@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "jpeg_streams.hpp"
+#include "texture_records.hpp"
 
 // stb_dxt is a single-header library; its implementation is compiled here, and only here. Its
 // include directory is a system one, so its C-style code raises no warnings of ours.
@@ -93,6 +94,45 @@ std::optional<std::vector<std::uint8_t>> encode_jpeg(const Image& image, bool gr
                                           .input = greyscale ? JCS_GRAYSCALE : JCS_RGB,
                                           .quality = quality},
                                          samples);
+}
+
+std::vector<std::uint8_t> pack_pixels(const Image& image, std::uint32_t format_raw) {
+  namespace raw = ferngate_testing::raw_format;
+  std::vector<std::uint8_t> out;
+  const auto put16 = [&out](std::uint32_t v) {
+    out.push_back(static_cast<std::uint8_t>(v));
+    out.push_back(static_cast<std::uint8_t>(v >> 8));
+  };
+  const std::size_t pixels = image.rgba.size() / 4;
+  for (std::size_t i = 0; i < pixels; ++i) {
+    const std::uint8_t* px = &image.rgba[i * 4];
+    const std::uint32_t r = px[0], g = px[1], b = px[2], a = px[3];
+    switch (format_raw) {
+      case raw::kR8G8B8:
+        out.insert(out.end(), {px[2], px[1], px[0]});
+        break;
+      case raw::kLscapeR8G8B8:
+        out.insert(out.end(), {px[0], px[1], px[2]});
+        break;
+      case raw::kA8R8G8B8:
+        out.insert(out.end(), {px[2], px[1], px[0], px[3]});
+        break;
+      case raw::kR5G6B5:
+        put16((r >> 3) << 11 | (g >> 2) << 5 | b >> 3);
+        break;
+      case raw::kA4R4G4B4:
+        put16((a >> 4) << 12 | (r >> 4) << 8 | (g >> 4) << 4 | b >> 4);
+        break;
+      case raw::kA8:
+      case raw::kLscapeAlpha:
+        // One value per pixel: the luma, so that the plane has the image's detail.
+        out.push_back(static_cast<std::uint8_t>((r * 77 + g * 150 + b * 29) >> 8));
+        break;
+      default:
+        return {};
+    }
+  }
+  return out;
 }
 
 }  // namespace ferngate_sample

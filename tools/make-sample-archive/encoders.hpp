@@ -27,4 +27,9 @@ enum class BlockLayout {
 [[nodiscard]] std::optional<std::vector<std::uint8_t>> encode_jpeg(const Image& image,
                                                                    bool greyscale, int quality);
 
+/// The pixels of `image` in the stored byte layout of uncompressed format `format_raw` (R8G8B8,
+/// A8R8G8B8, R5G6B5, A4R4G4B4, CustomLscapeR8G8B8, and A8 or CustomLscapeAlpha as the pixels'
+/// luma); empty for other formats.
+[[nodiscard]] std::vector<std::uint8_t> pack_pixels(const Image& image, std::uint32_t format_raw);
+
 }  // namespace ferngate_sample

@@ -160,40 +160,6 @@ std::vector<TexturePlan> plan_textures(const SampleOptions& options, std::size_t
   return plans;
 }
 
-// The stored pixels of `image` in the byte layout of an uncompressed format.
-std::vector<std::uint8_t> pack_pixels(const Image& image, std::uint32_t format) {
-  const std::size_t pixels = image.rgba.size() / 4;
-  std::vector<std::uint8_t> out;
-  const auto put16 = [&out](std::uint32_t v) {
-    out.push_back(static_cast<std::uint8_t>(v));
-    out.push_back(static_cast<std::uint8_t>(v >> 8));
-  };
-  for (std::size_t i = 0; i < pixels; ++i) {
-    const std::uint8_t* px = &image.rgba[i * 4];
-    const std::uint32_t r = px[0], g = px[1], b = px[2], a = px[3];
-    switch (format) {
-      case raw::kR8G8B8:
-        out.insert(out.end(), {px[2], px[1], px[0]});
-        break;
-      case raw::kLscapeR8G8B8:
-        out.insert(out.end(), {px[0], px[1], px[2]});
-        break;
-      case raw::kA8R8G8B8:
-        out.insert(out.end(), {px[2], px[1], px[0], px[3]});
-        break;
-      case raw::kR5G6B5:
-        put16((r >> 3) << 11 | (g >> 2) << 5 | b >> 3);
-        break;
-      case raw::kA4R4G4B4:
-        put16((a >> 4) << 12 | (r >> 4) << 8 | (g >> 4) << 4 | b >> 4);
-        break;
-      default:
-        break;
-    }
-  }
-  return out;
-}
-
 // Colours pre-multiplied by their alpha, as DXT2 and DXT4 store them.
 void premultiply(Image& image) {
   for (std::size_t i = 0; i < image.rgba.size(); i += 4) {

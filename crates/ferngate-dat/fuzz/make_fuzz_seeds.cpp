@@ -1,6 +1,7 @@
 // Writes a seed corpus for every fuzz target into DIR/<target>/: small archives from the archive
 // writer, compressed payloads from the LZSS encoder, texture records of every format, DXT blocks
 // and JPEG streams, so that the fuzzers start from inputs that reach deep into each parser.
+#include <array>
 #include <cstdio>
 #include <filesystem>
 #include <random>
@@ -100,11 +101,16 @@ int main(int argc, char** argv) {
                ferngate_testing::compress_lrs(ferngate_testing::encode_texture(record)));
   }
 
-  for (std::uint8_t selector = 0; selector < 3; ++selector) {
-    Bytes input = {13, 0, 6, 0, selector};
-    const Bytes blocks = pattern(16 * 8, 30 + selector);
-    input.insert(input.end(), blocks.begin(), blocks.end());
-    corpus.add("fuzz_dxt", input);
+  // Every decoder through every kernel (the selector picks both): a small image, and one wide
+  // enough for whole groups of blocks with edge blocks on the right and at the bottom.
+  for (std::uint8_t selector = 0; selector < 9; ++selector) {
+    for (const auto [width, height, count] : {std::array{13, 6, 8}, std::array{37, 9, 30}}) {
+      Bytes input = {static_cast<std::uint8_t>(width), 0, static_cast<std::uint8_t>(height), 0,
+                     selector};
+      const Bytes blocks = pattern(16 * static_cast<std::size_t>(count), 30U + selector);
+      input.insert(input.end(), blocks.begin(), blocks.end());
+      corpus.add("fuzz_dxt", input);
+    }
   }
 
   for (const auto& record : all) {

@@ -1,6 +1,10 @@
 #include "lib.hpp"
 
 #include <algorithm>
+#include <array>
+#include <cstring>
+#include <functional>
+#include <memory>
 #include <unordered_set>
 
 #include <fmt/format.h>
@@ -154,6 +158,58 @@ std::expected<void, DatError> DatDatabase::read_node(std::uint32_t offset) {
   return {};
 }
 
+namespace {
+
+// Bytes of the file that one read of a chain brought into a buffer of its own, to serve blocks
+// that the chain reaches later in the same call.
+struct Region {
+  std::unique_ptr<std::uint8_t[]> bytes;
+  std::size_t capacity = 0;
+  std::uint64_t start = 0;
+  std::uint64_t end = 0;          // the bytes [start, end) are held
+  bool ends_file = false;         // the read came back short: the file ends at `end`
+  std::size_t blocks_served = 0;  // blocks taken from it since it was read
+
+  enum class Fit { Inside, PastEndOfFile, Outside };
+
+  // Whether a read of `length` (> 0) bytes at `at` is answered here: with the bytes, with the
+  // short read that the end of the file gives it, or not at all.
+  Fit fit(std::uint64_t at, std::uint64_t length) const {
+    if (bytes == nullptr || at < start) return Fit::Outside;
+    if (at + length <= end) return Fit::Inside;
+    return ends_file ? Fit::PastEndOfFile : Fit::Outside;
+  }
+  const std::uint8_t* at(std::uint64_t offset) const { return bytes.get() + (offset - start); }
+};
+
+// A region around a block reached by a jump spans twice the bytes still needed, within these
+// bounds. A positioned read costs about as much as copying some tens of kilobytes, so a region
+// pays as soon as it serves a few blocks.
+constexpr std::uint64_t kMinRegion = 32 << 10;
+constexpr std::uint64_t kMaxRegion = 1 << 20;
+
+}  // namespace
+
+// Follows the chain with as few positioned reads as give the same bytes and the same errors as
+// reading each block's link word and then its payload:
+//
+// - Adjacent blocks: a window of blocks is read at once, each link word into `links` and each
+//   payload straight into its place in the buffer, assuming the blocks follow each other in the
+//   file. The window starts at one block (the link word and the payload in one read) and grows
+//   eightfold while the links say the blocks are adjacent. Where a link leaves the window's
+//   assumption, the rest of the window is dropped (its bytes in the buffer are overwritten
+//   later).
+// - Jumps: chains whose blocks are scattered over a neighbourhood of the file are common, so a
+//   block reached by a jump, with more than one block still to come, is read with the region of
+//   the file around it; blocks inside the region are then copied from it without a read. Once a
+//   region serves no more than one block, this chain stops reading regions.
+// - A read that comes back short ended at the end of the file. A link word or payload that the
+//   walk needs and that lies past it is the short read the two-read walk meets at the same
+//   block; bytes read ahead past the end where the chain goes elsewhere, or ends, fail nothing.
+// - A last block (link 0) whose remaining bytes run past what was read is read on with one exact
+//   read of all remaining bytes, as the two-read walk does.
+// - An operating system error in a read ahead falls back to the two-read walk from that block,
+//   so that only a read that walk makes can report an error.
 std::expected<std::vector<std::uint8_t>, DatError> DatDatabase::read_file_data(
     std::uint32_t offset, std::uint32_t size) const {
   if (size == 0) return std::vector<std::uint8_t>{};
@@ -162,38 +218,152 @@ std::expected<std::vector<std::uint8_t>, DatError> DatDatabase::read_file_data(
   if (size > file_length_) return std::unexpected(DatError(IoError::short_read()));
 
   std::vector<std::uint8_t> buffer(size);
-  const std::uint32_t block_data_size = header_.block_size - 4;
+  const std::uint64_t block_size = header_.block_size;
+  const std::size_t block_data_size = header_.block_size - 4;
   std::size_t buffer_offset = 0;
   std::size_t remaining = size;
   std::uint64_t current = offset;
-  std::vector<std::uint64_t> visited;
+  std::vector<std::uint32_t> visited;  // link words and `offset` are 32-bit
+
+  constexpr std::size_t kMaxWindow = ReadOnlyFile::kMaxPieces / 2;
+  std::array<std::array<std::uint8_t, 4>, kMaxWindow> links;
+  std::vector<std::span<std::uint8_t>> pieces;  // each block's link word, then its payload
+  std::size_t window = 1;
+  Region region;
+  bool regions_pay = true;  // false once a region served no more than one block
+  bool jumped = false;      // the link that led to `current` skipped over the file
+  bool plain = false;       // after an operating system error: two reads per block
+  const auto short_read = [] { return std::unexpected(DatError(IoError::short_read())); };
+
   while (remaining > 0) {
-    std::array<std::uint8_t, 4> link{};
-    if (auto read = file_.read_exact_at_compat(link, current); !read) {
-      return std::unexpected(DatError(read.error()));
+    if (plain) {
+      std::array<std::uint8_t, 4> link{};
+      if (auto read = file_.read_exact_at_compat(link, current); !read) {
+        return std::unexpected(DatError(read.error()));
+      }
+      const std::uint32_t next_address = load_u32(link.data());
+      const std::size_t to_read =
+          next_address == 0 ? remaining : std::min(remaining, block_data_size);
+      if (auto read = file_.read_exact_at_compat(std::span(buffer).subspan(buffer_offset, to_read),
+                                                 current + 4);
+          !read) {
+        return std::unexpected(DatError(read.error()));
+      }
+      buffer_offset += to_read;
+      remaining -= to_read;
+      visited.push_back(static_cast<std::uint32_t>(current));
+      current = next_address;
+      continue;
     }
-    const std::uint32_t next_address = load_u32(link.data());
-    // The last block is read on past its payload when the file says more bytes follow it.
-    const std::size_t to_read =
-        next_address == 0 ? remaining : std::min<std::size_t>(remaining, block_data_size);
-    if (auto read = file_.read_exact_at_compat(std::span(buffer).subspan(buffer_offset, to_read),
-                                               current + 4);
-        !read) {
-      return std::unexpected(DatError(read.error()));
+
+    // A block inside the region is copied from it.
+    if (const auto link_fit = region.fit(current, 4); link_fit != Region::Fit::Outside) {
+      if (link_fit == Region::Fit::PastEndOfFile) return short_read();
+      const std::uint32_t next_address = load_u32(region.at(current));
+      const std::size_t to_read =
+          next_address == 0 ? remaining : std::min(remaining, block_data_size);
+      const auto payload_fit = region.fit(current + 4, to_read);
+      if (payload_fit == Region::Fit::PastEndOfFile) return short_read();
+      if (payload_fit == Region::Fit::Inside) {
+        std::memcpy(buffer.data() + buffer_offset, region.at(current + 4), to_read);
+        buffer_offset += to_read;
+        remaining -= to_read;
+        visited.push_back(static_cast<std::uint32_t>(current));
+        ++region.blocks_served;
+        jumped = next_address != current + block_size;
+        current = next_address;
+        window = 1;
+        continue;
+      }
+      // The payload runs past the region: the block is read below.
     }
-    buffer_offset += to_read;
-    remaining -= to_read;
-    visited.push_back(current);
-    current = next_address;
+
+    // A block reached by a jump, with more to come: the region of the file around it.
+    if (jumped && regions_pay && remaining > block_data_size) {
+      if (region.bytes != nullptr && region.blocks_served <= 1) {
+        regions_pay = false;
+      } else {
+        const std::uint64_t length =
+            std::clamp<std::uint64_t>(std::uint64_t{remaining} * 2, kMinRegion, kMaxRegion);
+        if (region.capacity < length) {
+          region.bytes = std::make_unique_for_overwrite<std::uint8_t[]>(length);
+          region.capacity = length;
+        }
+        const std::uint64_t start = current > length / 2 ? current - length / 2 : 0;
+        auto got = file_.read_at_most(std::span(region.bytes.get(), length), start);
+        if (!got) {
+          region.bytes.reset();
+          plain = true;
+          continue;
+        }
+        region.start = start;
+        region.end = start + *got;
+        region.ends_file = *got < length;
+        region.blocks_served = 0;
+        // The region now holds the link word at `current`, or the file ends before it.
+        if (region.fit(current, 4) != Region::Fit::Outside) continue;
+        regions_pay = false;
+      }
+    }
+
+    // The window: up to `window` blocks from `current` on, each with the payload the chain
+    // still needs from it.
+    std::size_t blocks = 0;
+    pieces.clear();
+    for (std::size_t left = remaining, at = buffer_offset; blocks < window && left > 0; ++blocks) {
+      const std::size_t take = std::min(left, block_data_size);
+      pieces.push_back(links[blocks]);
+      pieces.push_back(std::span(buffer).subspan(at, take));
+      at += take;
+      left -= take;
+    }
+    auto got = file_.read_scattered_at_most(pieces, current);
+    if (!got) {
+      plain = true;
+      continue;
+    }
+
+    const std::uint64_t start = current;
+    jumped = false;
+    for (std::size_t i = 0; i < blocks; ++i) {
+      const std::uint64_t in_window = i * block_size;  // where the block lies in the window
+      if (*got < in_window + 4) return short_read();
+      const std::uint32_t next_address = load_u32(links[i].data());
+      visited.push_back(static_cast<std::uint32_t>(current));
+      if (next_address == 0 && remaining > block_data_size) {
+        // The last block, read on past its payload for all remaining bytes.
+        if (auto read = file_.read_exact_at_compat(
+                std::span(buffer).subspan(buffer_offset, remaining), current + 4);
+            !read) {
+          return std::unexpected(DatError(read.error()));
+        }
+        remaining = 0;
+        break;
+      }
+      const std::size_t to_read = std::min(remaining, block_data_size);
+      if (*got < in_window + 4 + to_read) return short_read();
+      buffer_offset += to_read;
+      remaining -= to_read;
+      if (remaining == 0) break;  // the last link is read but not followed
+      current = next_address;
+      if (next_address != start + in_window + block_size) {
+        jumped = true;
+        break;
+      }
+    }
+    window = jumped ? 1 : std::min(window * 8, kMaxWindow);
   }
 
   // Each hop consumes payload, so the walk above always ends; a chain that passes the same block
-  // twice is a loop, though, and its bytes are not the file's.
-  std::sort(visited.begin(), visited.end());
-  if (const auto again = std::adjacent_find(visited.begin(), visited.end());
-      again != visited.end()) {
-    return std::unexpected(DatError::corruption(fmt::format(
-        "block chain from offset 0x{:08X} passes the block at 0x{:08X} twice", offset, *again)));
+  // twice is a loop, though, and its bytes are not the file's. A chain in ascending order passes
+  // no block twice.
+  if (std::adjacent_find(visited.begin(), visited.end(), std::greater_equal<>()) != visited.end()) {
+    std::sort(visited.begin(), visited.end());
+    if (const auto again = std::adjacent_find(visited.begin(), visited.end());
+        again != visited.end()) {
+      return std::unexpected(DatError::corruption(fmt::format(
+          "block chain from offset 0x{:08X} passes the block at 0x{:08X} twice", offset, *again)));
+    }
   }
   return buffer;
 }

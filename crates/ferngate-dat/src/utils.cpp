@@ -1,11 +1,20 @@
 #include "utils.hpp"
 
+#include <algorithm>
+#include <array>
+#include <bit>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #ifndef FERNGATE_DAT_SOURCE_DIR
 #error "FERNGATE_DAT_SOURCE_DIR must name the library package's directory"
@@ -47,6 +56,44 @@ std::expected<std::size_t, IoError> ReadOnlyFile::read_at_most(std::span<std::ui
   return done;
 }
 
+std::expected<std::size_t, IoError> ReadOnlyFile::read_scattered_at_most(
+    std::span<const std::span<std::uint8_t>> pieces, std::uint64_t offset) const {
+  std::size_t done = 0;
+  while (!pieces.empty()) {
+    std::array<iovec, kMaxPieces> vectors;
+    const std::size_t count = std::min(pieces.size(), kMaxPieces);
+    std::size_t wanted = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+      vectors[i] = iovec{pieces[i].data(), pieces[i].size()};
+      wanted += pieces[i].size();
+    }
+    // Offsets past what off_t can address hold no bytes of this file.
+    if (offset + done > static_cast<std::uint64_t>(INT64_MAX) - wanted) return done;
+    std::size_t first = 0;  // the first vector not yet full
+    while (true) {
+      while (first < count && vectors[first].iov_len == 0) ++first;
+      if (first == count) break;
+      const ssize_t got = ::preadv(fd_, vectors.data() + first, static_cast<int>(count - first),
+                                   static_cast<off_t>(offset + done));
+      if (got < 0) {
+        if (errno == EINTR) continue;
+        return std::unexpected(IoError::os(errno));
+      }
+      if (got == 0) return done;
+      done += static_cast<std::size_t>(got);
+      // Skip the vectors this read filled and trim the one it filled in part.
+      auto left = static_cast<std::size_t>(got);
+      while (first < count && left >= vectors[first].iov_len) left -= vectors[first++].iov_len;
+      if (left > 0) {
+        vectors[first].iov_base = static_cast<std::uint8_t*>(vectors[first].iov_base) + left;
+        vectors[first].iov_len -= left;
+      }
+    }
+    pieces = pieces.subspan(count);
+  }
+  return done;
+}
+
 std::expected<void, IoError> ReadOnlyFile::read_exact_at_compat(std::span<std::uint8_t> buf,
                                                                 std::uint64_t offset) const {
   // Offsets past what off_t can address hold no bytes of this file.
@@ -65,46 +112,305 @@ std::expected<std::uint64_t, IoError> ReadOnlyFile::length() const {
   return static_cast<std::uint64_t>(st.st_size);
 }
 
+namespace {
+
+// Room the fast loop of decompress_lrs needs around one group. A group is a control byte and at
+// most eight tokens of two bytes (17 input bytes) and yields at most 8 x 17 = 136 bytes. The
+// copies are wider than the tokens: 8 bytes for a run of literals, 32 for a reference, so up to
+// 32 bytes are written past a group's last output byte (and read past its last input byte).
+constexpr std::size_t kGroupInputRoom = 17 + 32;
+constexpr std::size_t kGroupOutputRoom = 136 + 32;
+
+std::uint64_t load_u64(const std::uint8_t* p) {
+  std::uint64_t v;
+  std::memcpy(&v, p, 8);
+  return v;
+}
+
+void store_u64(std::uint8_t* p, std::uint64_t v) { std::memcpy(p, &v, 8); }
+
+// The little-endian 16-bit value at `p`, in one load where the machine is little-endian.
+std::uint16_t load_u16_le(const std::uint8_t* p) {
+  if constexpr (std::endian::native == std::endian::little) {
+    std::uint16_t v;
+    std::memcpy(&v, p, 2);
+    return v;
+  } else {
+    return static_cast<std::uint16_t>(p[0] | p[1] << 8);
+  }
+}
+
+// Copies 16 bytes; the two ranges do not overlap.
+void copy16(std::uint8_t* dst, const std::uint8_t* src) { std::memcpy(dst, src, 16); }
+
+// Writes `run` bytes at `dst`, each a copy of the byte `offset` (1 to 15) before it, as a
+// byte-by-byte copy would; the stores may run up to 15 bytes past the run.
+void store_periodic_run(std::uint8_t* dst, std::size_t offset, std::size_t run) {
+  if (std::endian::native == std::endian::little &&
+      (offset == 1 || offset == 2 || offset == 4 || offset == 8)) {
+    // These periods divide 8, so one 8-byte pattern repeats throughout: the period's bytes
+    // doubled up to eight by shifts of the little-endian word.
+    std::uint64_t pattern = 0;
+    switch (offset) {
+      case 1:
+        std::memcpy(&pattern, dst - 1, 1);
+        break;
+      case 2:
+        std::memcpy(&pattern, dst - 2, 2);
+        break;
+      case 4:
+        std::memcpy(&pattern, dst - 4, 4);
+        break;
+      default:
+        std::memcpy(&pattern, dst - 8, 8);
+        break;
+    }
+    for (std::size_t filled = offset; filled < 8; filled *= 2) pattern |= pattern << (8 * filled);
+    for (std::size_t i = 0; i < run; i += 16) {
+      store_u64(dst + i, pattern);
+      store_u64(dst + i + 8, pattern);
+    }
+    return;
+  }
+  // Byte by byte up to a whole number of periods of 16 bytes or more, then 16-byte copies from
+  // that distance, which keeps the phase and reads only bytes already written.
+  const std::size_t distance = offset * ((16 + offset - 1) / offset);
+  const std::size_t head = std::min(run, distance);
+  for (std::size_t i = 0; i < head; ++i) dst[i] = (dst - offset)[i];
+  for (std::size_t i = head; i < run; i += 16) copy16(dst + i, dst + i - distance);
+}
+
+// True when `group` (a control byte and 16 token bytes) is eight references whose offset bits
+// equal `key` (b1 | (b2 & 0xF0) << 8); adds their lengths to `run`.
+bool extends_run(const std::uint8_t* group, unsigned key, std::size_t& run) {
+  if (group[0] != 0xFF) return false;
+#if defined(__SSE2__)
+  const __m128i tokens = _mm_loadu_si128(reinterpret_cast<const __m128i*>(group + 1));
+  const __m128i keys = _mm_and_si128(tokens, _mm_set1_epi16(static_cast<short>(0xF0FF)));
+  const __m128i same = _mm_cmpeq_epi16(keys, _mm_set1_epi16(static_cast<short>(key)));
+  if (_mm_movemask_epi8(same) != 0xFFFF) return false;
+  // The low nibbles of the b2 bytes, summed: each length is that nibble + 2.
+  const __m128i nibbles = _mm_and_si128(tokens, _mm_set1_epi16(0x0F00));
+  const __m128i sums = _mm_sad_epu8(nibbles, _mm_setzero_si128());
+  run += 16 + static_cast<std::size_t>(_mm_cvtsi128_si32(sums)) +
+         static_cast<std::size_t>(_mm_extract_epi16(sums, 4));
+#else
+  std::size_t lengths = 0;
+  for (int t = 0; t < 8; ++t) {
+    const unsigned b1 = group[1 + 2 * t];
+    const unsigned b2 = group[2 + 2 * t];
+    if ((b1 | (b2 & 0xF0) << 8) != key) return false;
+    lengths += (b2 & 0x0F) + 2;
+  }
+  run += lengths;
+#endif
+  return true;
+}
+
+// Decodes the last `tokens` tokens of a group, the first of them a reference that the fast path
+// leaves aside: one closer than 16 bytes or reaching past the start of the output. `control`
+// holds the first of these tokens' bits in bit 7. Returns false at offset 0, which ends the
+// stream. The room of the fast path holds for the group; a run that continues through whole
+// groups takes a group only where that room holds for it too.
+bool finish_group(const std::uint8_t* in, std::size_t in_size, std::uint8_t* out,
+                  std::size_t out_size, std::size_t& ip_index, std::size_t& op_index,
+                  unsigned control, int tokens) {
+  // Local copies: the byte stores through `out` could otherwise alias the referenced indices.
+  std::size_t ip = ip_index;
+  std::size_t op = op_index;
+  bool going = true;
+  for (; tokens > 0; --tokens, control <<= 1) {
+    const std::size_t b1 = in[ip];
+    const std::size_t b2 = in[ip + 1];
+    const std::size_t offset = b1 | (b2 & 0xF0) << 4;
+    const std::size_t length = (b2 & 0x0F) + 2;
+    if ((control & 0x80) == 0) {
+      out[op++] = in[ip++];
+      continue;
+    }
+    if (offset == 0) {
+      going = false;
+      break;
+    }
+    ip += 2;
+    if (offset > op) {
+      // Each byte from `offset` back, or from index 0 while that reaches past the start.
+      for (std::size_t i = 0; i < length; ++i, ++op) out[op] = out[offset > op ? 0 : op - offset];
+      continue;
+    }
+    if (offset >= 16) {
+      copy16(out + op, out + op - offset);
+      copy16(out + op + 16, out + op + 16 - offset);
+      op += length;
+      continue;
+    }
+    // References with the same offset that follow continue one periodic run: a run of their
+    // summed length gives the same bytes. First the rest of this group, then whole groups.
+    std::size_t run = length;
+    while (tokens > 1 && (control & 0x40) != 0 && in[ip] == b1 && ((in[ip + 1] ^ b2) & 0xF0) == 0) {
+      run += (in[ip + 1] & 0x0F) + 2;
+      ip += 2;
+      --tokens;
+      control <<= 1;
+    }
+    if (tokens == 1) {
+      const auto key = static_cast<unsigned>(b1 | (b2 & 0xF0) << 8);
+      while (ip + kGroupInputRoom <= in_size && op + run + kGroupOutputRoom <= out_size &&
+             extends_run(in + ip, key, run)) {
+        ip += 17;
+      }
+    }
+    store_periodic_run(out + op, offset, run);
+    op += run;
+  }
+  ip_index = ip;
+  op_index = op;
+  return going;
+}
+
+// Decodes whole groups while the input and the output have room for the largest group and the
+// slack of the wide copies: no token here can meet the end of the stream or the end of `out`.
+// A group goes as runs of literals, each followed by a reference: the literals of a run (the
+// leading zero bits of the control byte's rest, at most seven) are moved by one 8-byte copy, and
+// a reference by two 16-byte copies; the bytes written past what a token produces are
+// overwritten by the tokens that follow or cut at the end. References closer than 16 bytes,
+// which overlap their own output, and (while kNearStart) references reaching past the start of
+// the output are left to finish_group with the rest of their group. Starts on a control byte
+// with at least 16 bytes produced; stops between two groups when the room ends or (while
+// kNearStart) once `op` has passed `stop_at`. Returns false when the stream ends here (offset 0).
+template <bool kNearStart>
+bool decode_whole_groups(const std::uint8_t* in, std::size_t in_size, std::uint8_t* out,
+                         std::size_t out_size, std::size_t& ip_index, std::size_t& op_index,
+                         std::size_t stop_at) {
+  if (in_size < kGroupInputRoom || out_size < kGroupOutputRoom) return true;
+  const std::uint8_t* const in_end = in + (in_size - kGroupInputRoom);
+  const std::uint8_t* const out_end = out + std::min(out_size - kGroupOutputRoom, stop_at);
+  const std::uint8_t* ip = in + ip_index;
+  std::uint8_t* op = out + op_index;
+  bool going = true;
+  while (ip <= in_end && op <= out_end) {
+    const unsigned control = *ip++;
+    if (control == 0) {  // eight literals
+      store_u64(op, load_u64(ip));
+      op += 8;
+      ip += 8;
+      continue;
+    }
+    std::uint32_t bits = static_cast<std::uint32_t>(control) << 24;  // the next token's in bit 31
+    int tokens = 8;                                                  // tokens left in the group
+    bool aside = false;
+    while (true) {
+      const int literals = std::min(std::countl_zero(bits), tokens);
+      store_u64(op, load_u64(ip));
+      op += literals;
+      ip += literals;
+      tokens -= literals;
+      bits <<= literals;
+      if (tokens == 0) break;
+      const std::size_t pair = load_u16_le(ip);  // b1 | b2 << 8
+      const std::size_t offset = (pair & 0xFF) | ((pair >> 4) & 0xF00);
+      const std::size_t length = ((pair >> 8) & 0x0F) + 2;
+      if constexpr (kNearStart) {
+        aside = offset < 16 || offset > static_cast<std::size_t>(op - out);
+      } else {
+        aside = offset < 16;
+      }
+      if (aside) break;
+      copy16(op, op - offset);
+      copy16(op + 16, op + 16 - offset);
+      op += length;
+      ip += 2;
+      bits <<= 1;
+      if (--tokens == 0) break;
+    }
+    if (aside) {
+      std::size_t at_in = static_cast<std::size_t>(ip - in);
+      std::size_t at_out = static_cast<std::size_t>(op - out);
+      going = finish_group(in, in_size, out, out_size, at_in, at_out, bits >> 24, tokens);
+      ip = in + at_in;
+      op = out + at_out;
+      if (!going) break;
+    }
+  }
+  ip_index = static_cast<std::size_t>(ip - in);
+  op_index = static_cast<std::size_t>(op - out);
+  return going;
+}
+
+// The decoder token by token, with every check: the stream's start and end, the output size.
+struct CarefulDecoder {
+  const std::uint8_t* in;
+  std::size_t in_size;
+  std::uint8_t* out;
+  std::size_t limit;   // the output size, or less where the stream cannot reach it
+  std::size_t ip = 0;  // index of the next unread byte of the stream
+  std::size_t op = 0;  // bytes produced
+  std::uint8_t control_byte = 0;
+  std::uint8_t control_bit = 0;  // 0: the next byte is a control byte
+
+  // Decodes one token; false when decoding has stopped.
+  bool step() {
+    if (op >= limit || ip >= in_size) return false;
+    if (control_bit == 0) {
+      control_byte = in[ip++];
+      control_bit = 0x80;
+    }
+    if ((control_byte & control_bit) != 0) {
+      if (ip + 1 >= in_size) return false;
+      const std::size_t b1 = in[ip];
+      const std::size_t b2 = in[ip + 1];
+      ip += 2;
+      const std::size_t offset = b1 | (b2 & 0xF0) << 4;
+      const std::size_t length = (b2 & 0x0F) + 2;
+      // Offset 0 ends the stream; a reference with no output before it has nothing to copy.
+      if (offset == 0 || op == 0) return false;
+      for (std::size_t i = 0; i < length && op < limit; ++i, ++op) {
+        out[op] = out[offset > op ? 0 : op - offset];
+      }
+    } else {
+      if (ip >= in_size) return false;
+      out[op++] = in[ip++];
+    }
+    control_bit >>= 1;
+    return true;
+  }
+};
+
+}  // namespace
+
 std::vector<std::uint8_t> decompress_lrs(std::span<const std::uint8_t> input) {
   if (input.size() < 4) return {input.begin(), input.end()};
 
   const std::size_t output_size =
       static_cast<std::size_t>(input[0]) | static_cast<std::size_t>(input[1]) << 8 |
       static_cast<std::size_t>(input[2]) << 16 | static_cast<std::size_t>(input[3]) << 24;
-  const std::span<const std::uint8_t> data = input.subspan(4);
+  const std::uint8_t* const in = input.data() + 4;
+  const std::size_t in_size = input.size() - 4;
 
-  // A back-reference of two bytes yields at most 17, so the stream cannot produce more than nine
-  // output bytes per input byte: reserving beyond that would only serve a hostile size field.
-  std::vector<std::uint8_t> output;
-  output.reserve(std::min(output_size, data.size() * 9));
+  // A group of 17 input bytes yields at most 136 output bytes, so the stream cannot produce more
+  // than nine output bytes per input byte: a buffer beyond that would only serve a hostile size
+  // field. The buffer is sized once and cut to the bytes produced at the end; below `limit` every
+  // byte that the stream can produce has its place.
+  const std::size_t limit = std::min(output_size, in_size * 9);
+  std::vector<std::uint8_t> output(limit);
+  std::uint8_t* const out = output.data();
 
-  std::uint8_t control_byte = 0;
-  std::uint8_t control_bit = 0;
-  std::size_t input_idx = 0;
-  while (output.size() < output_size && input_idx < data.size()) {
-    if (control_bit == 0) {
-      control_byte = data[input_idx++];
-      control_bit = 0x80;
-    }
-    if ((control_byte & control_bit) != 0) {
-      if (input_idx + 1 >= data.size()) break;
-      const std::uint8_t b1 = data[input_idx];
-      const std::uint8_t b2 = data[input_idx + 1];
-      input_idx += 2;
-      const std::size_t offset = b1 | static_cast<std::size_t>(b2 & 0xF0) << 4;
-      const std::size_t length = static_cast<std::size_t>(b2 & 0x0F) + 2;
-      // Offset 0 ends the stream; a reference with no output before it has nothing to copy.
-      if (offset == 0 || output.empty()) break;
-      for (std::size_t i = 0; i < length && output.size() < output_size; ++i) {
-        const std::size_t copy_idx = offset > output.size() ? 0 : output.size() - offset;
-        output.push_back(output[copy_idx]);
-      }
-    } else {
-      if (input_idx >= data.size()) break;
-      output.push_back(data[input_idx++]);
-    }
-    control_bit >>= 1;
+  CarefulDecoder careful{in, in_size, out, limit};
+  // Token by token until 16 bytes exist and a group is complete, then whole groups, then token
+  // by token again to the end.
+  bool going = true;
+  while (going && (careful.op < 16 || careful.control_bit != 0)) going = careful.step();
+  // Until the output holds the longest distance, a reference may reach past its start.
+  constexpr std::size_t kLongestOffset = 4095;
+  if (going) {
+    going =
+        decode_whole_groups<true>(in, in_size, out, limit, careful.ip, careful.op, kLongestOffset);
   }
+  if (going && careful.op > kLongestOffset) {
+    going = decode_whole_groups<false>(in, in_size, out, limit, careful.ip, careful.op, SIZE_MAX);
+  }
+  while (going) going = careful.step();
+  output.resize(careful.op);
   return output;
 }
 

@@ -47,6 +47,15 @@ class ReadOnlyFile final : public FileExtPolyfill {
   [[nodiscard]] std::expected<std::size_t, IoError> read_at_most(std::span<std::uint8_t> buf,
                                                                  std::uint64_t offset) const;
 
+  /// Reads consecutive bytes from `offset` into `pieces`, filling each piece in turn, until all are
+  /// full or the file ends; returns how many bytes arrived. One positioned read serves up to
+  /// kMaxPieces pieces, so a run of blocks lands in its places at the cost of one read.
+  [[nodiscard]] std::expected<std::size_t, IoError> read_scattered_at_most(
+      std::span<const std::span<std::uint8_t>> pieces, std::uint64_t offset) const;
+
+  /// The most pieces that one scattered read takes in one system call.
+  static constexpr std::size_t kMaxPieces = 1024;
+
   /// The file's current length in bytes.
   [[nodiscard]] std::expected<std::uint64_t, IoError> length() const;
 

@@ -1,3 +1,5 @@
+#include <algorithm>
+#include <optional>
 #include <random>
 
 #include <gtest/gtest.h>
@@ -231,6 +233,192 @@ TEST_F(ArchiveTest, ChainsReadExactlyTheirSize) {
   EXPECT_EQ(past_end.error(), DatError(IoError::short_read()));
   // A failed fetch leaves the database usable.
   EXPECT_EQ(opened->get_file(1).value(), one_block);
+}
+
+// Two positioned reads per block, the link word and then the payload, on an in-memory file: the
+// walk whose bytes and errors the reader must give, however it groups its reads.
+std::expected<Bytes, DatError> two_reads_per_block(const Bytes& file, std::uint32_t block_size,
+                                                   std::uint32_t offset, std::uint32_t size) {
+  if (size == 0) return Bytes{};
+  if (size > file.size()) return std::unexpected(DatError(IoError::short_read()));
+  const auto read = [&file](std::uint64_t at, std::size_t count) -> std::optional<Bytes> {
+    if (at + count > file.size()) return std::nullopt;
+    return Bytes(file.begin() + static_cast<std::ptrdiff_t>(at),
+                 file.begin() + static_cast<std::ptrdiff_t>(at + count));
+  };
+  Bytes out;
+  std::vector<std::uint64_t> visited;
+  std::uint64_t current = offset;
+  while (out.size() < size) {
+    const auto link = read(current, 4);
+    if (!link) return std::unexpected(DatError(IoError::short_read()));
+    const std::uint32_t next = ferngate_testing::get_u32(*link, 0);
+    const std::size_t left = size - out.size();
+    const auto payload =
+        read(current + 4, next == 0 ? left : std::min<std::size_t>(left, block_size - 4));
+    if (!payload) return std::unexpected(DatError(IoError::short_read()));
+    out.insert(out.end(), payload->begin(), payload->end());
+    visited.push_back(current);
+    current = next;
+  }
+  std::sort(visited.begin(), visited.end());
+  if (const auto again = std::adjacent_find(visited.begin(), visited.end());
+      again != visited.end()) {
+    return std::unexpected(DatError::corruption(fmt::format(
+        "block chain from offset 0x{:08X} passes the block at 0x{:08X} twice", offset, *again)));
+  }
+  return out;
+}
+
+TEST_F(ArchiveTest, ChainReadsGiveTheBytesAndErrorsOfTwoReadsPerBlock) {
+  // Blocks of 16 bytes (12 of payload) in numbered slots after the header area; every byte of
+  // the file differs from its neighbours, so a payload from the wrong place shows.
+  constexpr std::uint32_t kBlock = 16;
+  constexpr std::uint32_t kPayload = kBlock - 4;
+  constexpr std::uint32_t kBase = ArchiveBuilder::kFirstBlock;
+  constexpr std::uint32_t kPastEnd = 0x7FFFFFF0;
+  const auto slot = [](std::uint32_t n) { return kBase + n * kBlock; };
+  struct Link {
+    std::uint32_t from;  // absolute offsets: slot(n), 0 or anything else
+    std::uint32_t to;
+  };
+  struct Case {
+    const char* name;
+    std::vector<Link> links;
+    std::uint32_t first;
+    std::uint32_t size;
+    std::uint32_t file_length;
+    bool succeeds;
+  };
+  // A run of `count` adjacent slots from `from`, the last linking to `last_to`.
+  const auto run = [&](std::uint32_t from, std::uint32_t count, std::uint32_t last_to) {
+    std::vector<Link> links;
+    for (std::uint32_t i = 0; i + 1 < count; ++i)
+      links.push_back({slot(from + i), slot(from + i + 1)});
+    links.push_back({slot(from + count - 1), last_to});
+    return links;
+  };
+  // A chain through `offsets` in order, the last linking to 0.
+  const auto through = [](const std::vector<std::uint32_t>& offsets) {
+    std::vector<Link> links;
+    for (std::size_t i = 0; i < offsets.size(); ++i) {
+      links.push_back({offsets[i], i + 1 < offsets.size() ? offsets[i + 1] : 0});
+    }
+    return links;
+  };
+  // Reads of whole regions of the file serve chains that jump about a neighbourhood; for these
+  // short chains a region spans 32 KiB (2048 slots) centred on the block a jump reaches.
+  constexpr std::uint32_t kFar = 20000;  // slots: a file of 320 KiB
+  // Blocks at the end of the region read around slot 10004: one whose link word is the
+  // region's last four bytes, one whose payload runs two bytes past it.
+  const std::uint32_t region_end = slot(10004) + (16 << 10);
+  const std::uint32_t straddling = region_end - 4;
+  const std::uint32_t two_past = region_end - 4 - kPayload + 2;
+  const auto join = [](std::vector<Link> a, const std::vector<Link>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+  };
+  const Case cases[] = {
+      {"adjacent chain ending exactly at the end of the file", run(0, 3, 0), slot(0), 3 * kPayload,
+       slot(3), true},
+      {"adjacent chain whose last payload lacks its last byte", run(0, 3, 0), slot(0), 3 * kPayload,
+       slot(3) - 1, false},
+      {"file ending inside a link word the chain needs", run(0, 4, 0), slot(0), 4 * kPayload,
+       slot(2) + 2, false},
+      {"file ending inside a payload within a long window", run(0, 30, 0), slot(0), 30 * kPayload,
+       slot(20) + 7, false},
+      {"last needed block's link past the end is read but not followed", run(0, 2, kPastEnd),
+       slot(0), 2 * kPayload, slot(2), true},
+      {"last needed block only partly used, link not followed", run(0, 2, kPastEnd), slot(0),
+       kPayload + 5, slot(1) + 4 + 5, true},
+      {"read-ahead past the end where the chain jumps back", join(run(2, 2, slot(0)), run(0, 2, 0)),
+       slot(2), 4 * kPayload, slot(4), true},
+      {"long adjacent run, a jump, another run", join(run(0, 20, slot(40)), run(40, 12, 0)),
+       slot(0), 32 * kPayload, slot(52), true},
+      {"long adjacent run whose jump lands past the end", run(0, 20, kPastEnd), slot(0),
+       21 * kPayload, slot(60), false},
+      {"jump to the block just before, then past the end",
+       join(run(5, 1, slot(4)), run(4, 1, slot(6))), slot(5), 4 * kPayload, slot(8), false},
+      {"jump backwards then adjacent", join(run(5, 1, slot(4)), run(4, 1, slot(6))), slot(5),
+       2 * kPayload + 3, slot(8), true},
+      {"first block with link 0 read on into what follows", run(0, 1, 0), slot(0), 3 * kPayload + 9,
+       slot(4), true},
+      {"last block read on, exactly to the end", run(0, 3, 0), slot(0), 5 * kPayload + 8, slot(5),
+       true},
+      {"last block read on past the end", run(0, 3, 0), slot(0), 5 * kPayload + 9, slot(5), false},
+      {"read on from the middle of a grown window", run(0, 12, 0), slot(0), 12 * kPayload + 40,
+       slot(20), true},
+      {"first block past the end", {}, slot(30), 5, slot(10), false},
+      {"size 0 reads nothing", {}, kPastEnd, 0, slot(1), true},
+      {"jumps about a neighbourhood",
+       through({slot(10000), slot(10007), slot(10003), slot(10012), slot(9000), slot(10009)}),
+       slot(10000), 6 * kPayload, slot(kFar), true},
+      {"jumps within and beyond the region",
+       through({slot(10000), slot(10007), slot(10003), slot(19000), slot(19003), slot(100),
+                slot(101), slot(10005)}),
+       slot(10000), 8 * kPayload - 5, slot(kFar), true},
+      {"jumps that leave every region at once",
+       through(
+           {slot(10000), slot(19000), slot(100), slot(5000), slot(15000), slot(300), slot(19999)}),
+       slot(10000), 7 * kPayload, slot(kFar), true},
+      {"a block whose payload runs past the region",
+       through({slot(10000), slot(10004), straddling, slot(10001), slot(10002)}), slot(10000),
+       5 * kPayload, slot(kFar), true},
+      {"a payload two bytes past the region",
+       through({slot(10000), slot(10004), two_past, slot(10001)}), slot(10000), 4 * kPayload,
+       slot(kFar), true},
+      {"a last block read on past the region", through({slot(10000), slot(10004), straddling}),
+       slot(10000), 4 * kPayload + 300, slot(kFar), true},
+      {"a region reaching the end of the file",
+       through({slot(10000), slot(10005), slot(10003), slot(10009)}), slot(10000), 4 * kPayload,
+       slot(10010), true},
+      {"a region reaching the end of the file, the chain past it",
+       through({slot(10000), slot(10005), slot(10003), slot(10012)}), slot(10000), 4 * kPayload,
+       slot(10010), false},
+      {"a region reaching the end of the file inside a payload",
+       through({slot(10000), slot(10005), slot(10003), slot(10009)}), slot(10000), 4 * kPayload,
+       slot(10009) + 10, false},
+      {"a chain looping inside a region",
+       join(through({slot(10000), slot(10005), slot(10003)}), {{slot(10003), slot(10005)}}),
+       slot(10000), 6 * kPayload, slot(kFar), false},
+      {"chain looping back to its first block", run(0, 3, slot(0)), slot(0), 7 * kPayload, slot(3),
+       false},
+      {"adjacent loop of one block onto itself", run(0, 1, slot(0)), slot(0), 2 * kPayload, slot(1),
+       false},
+      {"loop that also runs out of file", run(0, 3, slot(1)), slot(0), 6 * kPayload, slot(3) - 1,
+       false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ArchiveBuilder builder(kBlock);
+    Bytes image = builder.finish();
+    image.resize(c.file_length);
+    for (std::size_t i = 0; i < image.size(); ++i) {
+      image[i] = static_cast<std::uint8_t>(i * 131 + (i >> 8));
+    }
+    ferngate_testing::put_u32(image, DatHeader::kOffset + 4, kBlock);
+    ferngate_testing::put_u32(image, DatHeader::kOffset + 32, 0);  // root_offset: no directory
+    // Every slot without a link of its own links past the end, so that a stray read of one
+    // shows as an error.
+    for (std::uint32_t n = 0; slot(n) + 4 <= image.size(); ++n) {
+      ferngate_testing::put_u32(image, slot(n), kPastEnd);
+    }
+    for (const Link& link : c.links) {
+      if (link.from + 4 <= image.size()) ferngate_testing::put_u32(image, link.from, link.to);
+    }
+    const auto expected = two_reads_per_block(image, kBlock, c.first, c.size);
+    ASSERT_EQ(expected.has_value(), c.succeeds) << (expected ? "" : expected.error().message());
+
+    const auto opened = open_image(image);
+    ASSERT_TRUE(opened.has_value()) << opened.error().debug();
+    const auto got = opened->read_file_data(c.first, c.size);
+    ASSERT_EQ(got.has_value(), expected.has_value()) << (got ? "" : got.error().message());
+    if (expected) {
+      EXPECT_EQ(*got, *expected);
+    } else {
+      EXPECT_EQ(got.error(), expected.error());
+    }
+  }
 }
 
 TEST_F(ArchiveTest, CompressedEntriesComeBackDecompressed) {

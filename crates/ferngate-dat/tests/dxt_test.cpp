@@ -1,15 +1,29 @@
 #include "file_type/dxt.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <ostream>
+#include <random>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "file_type/dxt_kernels.hpp"
+#include "reference_decoders.hpp"
+
 namespace ferngate_dat {
+namespace dxt_detail {
+// Test parameters print as the kernel's name.
+void PrintTo(KernelId id, std::ostream* os) { *os << kernel_name(id); }
+}  // namespace dxt_detail
+
 namespace {
+
+using dxt_detail::KernelId;
 
 using Bytes = std::vector<std::uint8_t>;
 using Rgba = std::array<std::uint8_t, 4>;
@@ -114,6 +128,50 @@ const char* name(Format format) {
 
 constexpr std::array kAllFormats{Format::kDxt1, Format::kDxt3, Format::kDxt5};
 
+// The decoder tests run once per block kernel (scalar, SSSE3, AVX2); each instance makes the
+// decoders use its kernel, and is skipped where the processor lacks it.
+class EveryKernel : public testing::TestWithParam<KernelId> {
+ protected:
+  void SetUp() override {
+    if (!dxt_detail::use_kernel(GetParam())) GTEST_SKIP() << "this processor lacks the kernel";
+  }
+  void TearDown() override { dxt_detail::use_kernel(initial_); }
+
+ private:
+  KernelId initial_ = dxt_detail::active_kernel();
+};
+
+class DecompressDxt1 : public EveryKernel {};
+class DecompressDxt3 : public EveryKernel {};
+class DecompressDxt5 : public EveryKernel {};
+class DecompressDxt3AndDxt5 : public EveryKernel {};
+class DecompressBlocks : public EveryKernel {};
+
+const auto kKernels = testing::Values(KernelId::kScalar, KernelId::kSsse3, KernelId::kAvx2);
+std::string kernel_label(const testing::TestParamInfo<KernelId>& info) {
+  return std::string(dxt_detail::kernel_name(info.param));
+}
+INSTANTIATE_TEST_SUITE_P(, DecompressDxt1, kKernels, kernel_label);
+INSTANTIATE_TEST_SUITE_P(, DecompressDxt3, kKernels, kernel_label);
+INSTANTIATE_TEST_SUITE_P(, DecompressDxt5, kKernels, kernel_label);
+INSTANTIATE_TEST_SUITE_P(, DecompressDxt3AndDxt5, kKernels, kernel_label);
+INSTANTIATE_TEST_SUITE_P(, DecompressBlocks, kKernels, kernel_label);
+
+using Reference = std::function<Bytes(std::span<const std::uint8_t>, std::uint32_t, std::uint32_t)>;
+Reference reference(Format format) {
+  switch (format) {
+    case Format::kDxt1:
+      return ferngate_testing::reference_decompress_dxt1;
+    case Format::kDxt3:
+      return ferngate_testing::reference_decompress_dxt3;
+    case Format::kDxt5:
+      return ferngate_testing::reference_decompress_dxt5;
+  }
+  return {};
+}
+
+std::size_t block_size(Format format) { return format == Format::kDxt1 ? 8 : 16; }
+
 TEST(Rgb565ToRgb888, ExpandsWithTheFixedFormula) {
   struct Case {
     std::uint16_t color;
@@ -142,7 +200,118 @@ TEST(Rgb565ToRgb888, ExpandsWithTheFixedFormula) {
   }
 }
 
-TEST(DecompressDxt1, PicksFourOrThreeColoursByRawEndPointOrder) {
+TEST(DxtArithmetic, IntegerReplacementsEqualThePlainFormulasOverTheirWholeRange) {
+  using dxt_detail::kDiv3Max, dxt_detail::kDiv5Max, dxt_detail::kDiv7Max;
+  using dxt_detail::kExpand5Multiplier, dxt_detail::kExpand6Multiplier;
+  struct Case {
+    const char* label;
+    std::uint32_t max;  // the inputs are 0..max
+    std::function<std::uint32_t(std::uint32_t)> replacement;
+    std::function<std::uint32_t(std::uint32_t)> plain;
+  };
+  const auto expand5_plain = [](std::uint32_t v) {
+    const std::uint32_t t = v * 255 + 16;
+    return (t + (t >> 5)) >> 5;
+  };
+  const auto expand6_plain = [](std::uint32_t v) {
+    const std::uint32_t t = v * 255 + 32;
+    return (t + (t >> 6)) >> 6;
+  };
+  // The 16-bit lane form: a rounding high multiply (x * m + 2^14) >> 15.
+  const auto rounding_high_multiply = [](std::uint32_t x, std::uint32_t m) {
+    return (x * m + (1u << 14)) >> 15;
+  };
+  const Case cases[] = {
+      {"5-bit expansion", 31, dxt_detail::expand5, expand5_plain},
+      {"5-bit expansion, 16-bit lanes", 31,
+       [&](std::uint32_t v) { return rounding_high_multiply(v << 10, kExpand5Multiplier); },
+       expand5_plain},
+      {"6-bit expansion", 63, dxt_detail::expand6, expand6_plain},
+      {"6-bit expansion, 16-bit lanes", 63,
+       [&](std::uint32_t v) { return rounding_high_multiply(v << 9, kExpand6Multiplier); },
+       expand6_plain},
+      {"x / 3", kDiv3Max, dxt_detail::div3, [](std::uint32_t x) { return x / 3; }},
+      {"x / 7", kDiv7Max, dxt_detail::div7, [](std::uint32_t x) { return x / 7; }},
+      {"x / 5", kDiv5Max, dxt_detail::div5, [](std::uint32_t x) { return x / 5; }},
+  };
+  EXPECT_EQ(kDiv3Max, 3u * 255);  // 2 * ch0 + ch1
+  EXPECT_EQ(kDiv7Max, 7u * 255);  // (8 - k) * alpha0 + (k - 1) * alpha1
+  EXPECT_EQ(kDiv5Max, 5u * 255);  // (6 - k) * alpha0 + (k - 1) * alpha1
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    for (std::uint32_t x = 0; x <= c.max; ++x) {
+      ASSERT_EQ(c.replacement(x), c.plain(x)) << "at " << x;
+    }
+  }
+}
+
+TEST_P(DecompressBlocks, EveryPairOfEndPointChannelsMatchesTheReference) {
+  // Block (i, j) of a 64 x 64 grid has c0 from i and c1 from j: green i and j (all 64 x 64
+  // pairs), red i % 32 and j % 32, blue i / 2 and j / 2 (all 32 x 32 pairs), in both orders
+  // (both DXT1 rules); each row of texels uses the four indices.
+  const auto end_point = [](std::uint32_t i) {
+    return static_cast<std::uint16_t>((i % 32) << 11 | i << 5 | i / 2);
+  };
+  for (const Format format : kAllFormats) {
+    SCOPED_TRACE(name(format));
+    Bytes data;
+    for (std::uint32_t i = 0; i < 64; ++i) {
+      for (std::uint32_t j = 0; j < 64; ++j) {
+        const Bytes block =
+            opaque_block(format, color_block(end_point(i), end_point(j), 0x1B1B1B1B),
+                         static_cast<std::uint8_t>(i * 4 + j));
+        data.insert(data.end(), block.begin(), block.end());
+      }
+    }
+    EXPECT_EQ(decode(format, data, 256, 256), reference(format)(data, 256, 256));
+  }
+}
+
+TEST_P(DecompressDxt5, EveryPairOfAlphaEndPointsMatchesTheReference) {
+  // Block (i, j) of a 256 x 256 grid has alpha0 i and alpha1 j; texel t uses alpha index t % 8.
+  std::uint64_t indices = 0;
+  for (std::uint64_t t = 0; t < 16; ++t) indices |= (t % 8) << (3 * t);
+  Bytes data;
+  for (std::uint32_t i = 0; i < 256; ++i) {
+    for (std::uint32_t j = 0; j < 256; ++j) {
+      const Bytes block = dxt5_block(static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(j),
+                                     indices, color_block(kRed, kBlue, kIndexPerColumn));
+      data.insert(data.end(), block.begin(), block.end());
+    }
+  }
+  EXPECT_EQ(decompress_dxt5(data, 1024, 256),
+            ferngate_testing::reference_decompress_dxt5(data, 1024, 256));
+}
+
+TEST_P(DecompressBlocks, EveryEdgeShapeAndInputLengthMatchesTheReference) {
+  // Random blocks for images of every width up to 72 (up to 18 blocks a row: whole groups of
+  // blocks, partial ones and edge blocks) and every height up to 9, then a wider one; the input
+  // is whole, longer, or cut inside the last row of blocks, inside the first, or to nothing.
+  std::mt19937 random(6);
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> sizes;
+  for (std::uint32_t w = 1; w <= 72; ++w) {
+    for (std::uint32_t h = 1; h <= 9; ++h) sizes.emplace_back(w, h);
+  }
+  sizes.emplace_back(300, 37);
+  for (const Format format : kAllFormats) {
+    for (const auto& [w, h] : sizes) {
+      SCOPED_TRACE(testing::Message() << name(format) << " " << w << "x" << h);
+      const std::size_t needed = ((w + 3) / 4) * ((h + 3) / 4) * block_size(format);
+      Bytes data(needed + 16);
+      for (std::uint8_t& byte : data) byte = static_cast<std::uint8_t>(random());
+      const std::size_t row_bytes = ((w + 3) / 4) * block_size(format);
+      for (const std::size_t length :
+           {needed, needed + 16, needed - row_bytes / 2 - 1, row_bytes / 2 + 3, std::size_t{0}}) {
+        const std::span<const std::uint8_t> input(data.data(), std::min(length, data.size()));
+        ASSERT_EQ(decode(format, Bytes(input.begin(), input.end()), w, h),
+                  reference(format)(input, w, h))
+            << "input of " << input.size() << " bytes";
+      }
+    }
+  }
+}
+
+TEST_P(DecompressDxt1, PicksFourOrThreeColoursByRawEndPointOrder) {
   struct Case {
     const char* label;
     std::uint16_t c0, c1;
@@ -177,7 +346,7 @@ TEST(DecompressDxt1, PicksFourOrThreeColoursByRawEndPointOrder) {
   }
 }
 
-TEST(DecompressDxt3AndDxt5, AlwaysUseFourColoursWithAlphaFromTheAlphaPart) {
+TEST_P(DecompressDxt3AndDxt5, AlwaysUseFourColoursWithAlphaFromTheAlphaPart) {
   struct Case {
     std::uint16_t c0, c1;
     std::array<Rgb, 4> by_index;
@@ -202,7 +371,7 @@ TEST(DecompressDxt3AndDxt5, AlwaysUseFourColoursWithAlphaFromTheAlphaPart) {
   }
 }
 
-TEST(DecompressDxt3, TakesLowNibbleForEvenTexelsHighForOddAndTimes17) {
+TEST_P(DecompressDxt3, TakesLowNibbleForEvenTexelsHighForOddAndTimes17) {
   // Byte j holds nibble 2j low and 2j + 1 high, so texel i carries nibble i.
   const std::array<std::uint8_t, 8> alphas{0x10, 0x32, 0x54, 0x76, 0x98, 0xBA, 0xDC, 0xFE};
   const Bytes out = decompress_dxt3(dxt3_block(alphas, color_block(kRed, kBlue, 0)), 4, 4);
@@ -213,7 +382,7 @@ TEST(DecompressDxt3, TakesLowNibbleForEvenTexelsHighForOddAndTimes17) {
   }
 }
 
-TEST(DecompressDxt5, InterpolatesAlphaWithTruncation) {
+TEST_P(DecompressDxt5, InterpolatesAlphaWithTruncation) {
   struct Case {
     std::uint8_t alpha0, alpha1;
     std::array<std::uint8_t, 8> by_index;
@@ -239,7 +408,7 @@ TEST(DecompressDxt5, InterpolatesAlphaWithTruncation) {
   }
 }
 
-TEST(DecompressDxt5, AlphaIndexFieldIsLittleEndian48Bits) {
+TEST_P(DecompressDxt5, AlphaIndexFieldIsLittleEndian48Bits) {
   // Literal bytes 2-7 of the block, with alpha index 5 (binary 101) at one texel and 0 elsewhere.
   struct Case {
     std::array<std::uint8_t, 6> index_bytes;
@@ -266,7 +435,7 @@ TEST(DecompressDxt5, AlphaIndexFieldIsLittleEndian48Bits) {
   }
 }
 
-TEST(DecompressDxt1, TexelIUsesIndexBits2iAndLandsInRowIDiv4ColumnIMod4) {
+TEST_P(DecompressDxt1, TexelIUsesIndexBits2iAndLandsInRowIDiv4ColumnIMod4) {
   for (std::size_t i = 0; i < 16; ++i) {
     SCOPED_TRACE(testing::Message() << "texel " << i);
     // Index 3 at texel i only (both of its bits set), index 0 everywhere else.
@@ -284,7 +453,7 @@ TEST(DecompressDxt1, TexelIUsesIndexBits2iAndLandsInRowIDiv4ColumnIMod4) {
   }
 }
 
-TEST(DecompressDxt1, ClipsEdgeBlocksOfA5x3Image) {
+TEST_P(DecompressDxt1, ClipsEdgeBlocksOfA5x3Image) {
   // Block (0, 0): red, with index 3 in row 3 (below the image).
   // Block (1, 0): column 0 blue, columns 1-3 (right of the image) index 2 (each row 10'10'10'01).
   const Bytes left = color_block(kRed, kBlue, 0xFF000000);
@@ -308,7 +477,7 @@ TEST(DecompressDxt1, ClipsEdgeBlocksOfA5x3Image) {
   EXPECT_EQ(Bytes(canvas.begin() + 60, canvas.end()), Bytes(20, 0xCD));
 }
 
-TEST(DecompressBlocks, StopsAtTheFirstIncompleteBlock) {
+TEST_P(DecompressBlocks, StopsAtTheFirstIncompleteBlock) {
   for (const Format format : kAllFormats) {
     SCOPED_TRACE(name(format));
     // Blocks (0, 0) red and (1, 0) white, then block (0, 1) short of half its bytes (20 bytes
@@ -335,7 +504,7 @@ TEST(DecompressBlocks, StopsAtTheFirstIncompleteBlock) {
   }
 }
 
-TEST(DecompressBlocks, IgnoresBytesPastTheLastBlock) {
+TEST_P(DecompressBlocks, IgnoresBytesPastTheLastBlock) {
   for (const Format format : kAllFormats) {
     SCOPED_TRACE(name(format));
     const Bytes block = opaque_block(format, color_block(kRed, kBlue, kIndexPerColumn));
@@ -346,7 +515,7 @@ TEST(DecompressBlocks, IgnoresBytesPastTheLastBlock) {
   }
 }
 
-TEST(DecompressBlocks, ZeroWidthOrHeightGivesAnEmptyBuffer) {
+TEST_P(DecompressBlocks, ZeroWidthOrHeightGivesAnEmptyBuffer) {
   const Bytes data(64, 0xFF);
   for (const Format format : kAllFormats) {
     const std::array<std::uint32_t, 2> sizes[] = {{0, 0}, {0, 4}, {4, 0}};

@@ -80,6 +80,7 @@ TEST(JpegTexture, ColourStreamsGiveTheDecodersRgbWithOpaqueAlpha) {
       {"progressive, odd size", {.width = 37, .height = 23, .progressive = true}},
       {"arithmetic coding", {.width = 24, .height = 9, .arithmetic = true}},
       {"stored as RGB", {.width = 13, .height = 7, .stored = JCS_RGB}},
+      {"many rows of iMCUs", {.width = 40, .height = 70}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -103,11 +104,25 @@ TEST(JpegTexture, ColourStreamsGiveTheDecodersRgbWithOpaqueAlpha) {
 }
 
 TEST(JpegTexture, GreyscaleStreamsSpreadTheGreyOverRgb) {
-  for (const bool progressive : {false, true}) {
-    SCOPED_TRACE(progressive ? "progressive" : "baseline");
-    const Bytes stream =
-        encode({.width = 37, .height = 23, .input = JCS_GRAYSCALE, .progressive = progressive});
-    auto rgba = convert(jpeg_record(stream, 37, 23));
+  struct Case {
+    const char* name;
+    int width;
+    int height;
+    bool progressive;
+  };
+  // Widths below, at and past whole runs of 16 pixels; heights across several iMCU rows.
+  const Case cases[] = {
+      {"baseline, odd size", 37, 23, false},    {"progressive, odd size", 37, 23, true},
+      {"narrower than 16 pixels", 7, 5, false}, {"exactly 16 pixels wide", 16, 17, false},
+      {"wide, many rows", 100, 70, false},      {"wide, progressive", 64, 33, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Bytes stream = encode({.width = c.width,
+                                 .height = c.height,
+                                 .input = JCS_GRAYSCALE,
+                                 .progressive = c.progressive});
+    auto rgba = convert(jpeg_record(stream, c.width, c.height));
     ASSERT_TRUE(rgba) << rgba.error().message();
     const Bytes grey = reference_decode(stream, JCS_GRAYSCALE);
     ASSERT_EQ(rgba->size(), grey.size() * 4);

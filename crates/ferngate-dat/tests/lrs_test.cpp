@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "lzss_encoder.hpp"
+#include "reference_decoders.hpp"
 #include "utils.hpp"
 
 namespace ferngate_dat {
@@ -59,6 +60,124 @@ TEST(DecompressLrs, DecodesTokensAndStopsOnMalformedInput) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(decompress_lrs(c.input), c.output);
+  }
+}
+
+// Token streams written token by token: control bytes are placed as the groups fill.
+class StreamWriter {
+ public:
+  StreamWriter& literal(std::uint8_t byte) {
+    token(false);
+    bytes_.push_back(byte);
+    return *this;
+  }
+  StreamWriter& literals(std::size_t count, std::uint8_t first = 1) {
+    for (std::size_t i = 0; i < count; ++i) literal(static_cast<std::uint8_t>(first + i * 37));
+    return *this;
+  }
+  // `offset` 0 to 4095, `length` 2 to 17.
+  StreamWriter& reference(std::size_t offset, std::size_t length) {
+    token(true);
+    bytes_.push_back(static_cast<std::uint8_t>(offset & 0xFF));
+    bytes_.push_back(static_cast<std::uint8_t>((offset >> 8) << 4 | (length - 2)));
+    return *this;
+  }
+  StreamWriter& references(std::size_t count, std::size_t offset, std::size_t length) {
+    for (std::size_t i = 0; i < count; ++i) reference(offset, length);
+    return *this;
+  }
+  const Bytes& bytes() const { return bytes_; }
+
+ private:
+  void token(bool is_reference) {
+    if (bit_ == 0) {
+      control_at_ = bytes_.size();
+      bytes_.push_back(0);
+      bit_ = 0x80;
+    }
+    if (is_reference) bytes_[control_at_] |= bit_;
+    bit_ >>= 1;
+  }
+  Bytes bytes_;
+  std::size_t control_at_ = 0;
+  std::uint8_t bit_ = 0;
+};
+
+// Streams long enough for whole groups at a time, each decoded in full, cut to several output
+// sizes and cut short in its input: every result must be the plain decoder's.
+TEST(DecompressLrs, LongStreamsDecodeAsThePlainDecoderDoes) {
+  struct Case {
+    const char* name;
+    Bytes stream;
+  };
+  std::vector<Case> cases;
+  for (std::size_t offset = 1; offset < 20; ++offset) {
+    // Same-offset runs inside a group, across groups, and broken by a literal or a length change.
+    cases.push_back({"periodic runs", StreamWriter()
+                                          .literals(40)
+                                          .references(3, offset, 5)
+                                          .references(29, offset, 17)
+                                          .literal(9)
+                                          .references(11, offset, 2 + offset % 16)
+                                          .references(8, offset + 1, 17)
+                                          .literals(60)
+                                          .bytes()});
+  }
+  cases.push_back({"references past the start with output already made", StreamWriter()
+                                                                             .literals(20)
+                                                                             .reference(100, 17)
+                                                                             .reference(4000, 9)
+                                                                             .literals(8)
+                                                                             .references(20, 30, 17)
+                                                                             .reference(3000, 3)
+                                                                             .literals(300)
+                                                                             .reference(4095, 17)
+                                                                             .literals(40)
+                                                                             .bytes()});
+  cases.push_back({"offset 0 inside a group after many groups", StreamWriter()
+                                                                    .literals(100)
+                                                                    .references(20, 50, 12)
+                                                                    .literal(1)
+                                                                    .reference(0, 5)
+                                                                    .literals(100)
+                                                                    .bytes()});
+  cases.push_back({"eight literals at once",
+                   StreamWriter().literals(400).references(30, 16, 17).literals(400).bytes()});
+  std::mt19937 rng(11);
+  for (int round = 0; round < 12; ++round) {
+    StreamWriter writer;
+    writer.literals(3);
+    for (int t = 0; t < 3000; ++t) {
+      switch (rng() % 4) {
+        case 0:
+          writer.literal(static_cast<std::uint8_t>(rng()));
+          break;
+        case 1:
+          writer.reference(1 + rng() % 20, 2 + rng() % 16);
+          break;
+        default:
+          writer.reference(1 + rng() % 4095, 2 + rng() % 16);
+          break;
+      }
+    }
+    cases.push_back({"random tokens", writer.bytes()});
+  }
+
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::size_t full =
+        ferngate_testing::reference_decompress_lrs(with_size(~0U, c.stream)).size();
+    for (const std::size_t output_size : {full, full - 1, full / 2 + 3, full + 100}) {
+      const Bytes input = with_size(static_cast<std::uint32_t>(output_size), c.stream);
+      ASSERT_EQ(decompress_lrs(input), ferngate_testing::reference_decompress_lrs(input))
+          << "output size " << output_size;
+    }
+    for (const std::size_t cut : {c.stream.size() - 1, c.stream.size() / 2, c.stream.size() / 3}) {
+      const Bytes input = with_size(
+          0xFFFFFF, Bytes(c.stream.begin(), c.stream.begin() + static_cast<std::ptrdiff_t>(cut)));
+      ASSERT_EQ(decompress_lrs(input), ferngate_testing::reference_decompress_lrs(input))
+          << "stream cut at " << cut;
+    }
   }
 }
 

@@ -7,12 +7,17 @@
 // libjpeg only writes into.
 #include "file_type/jpeg.hpp"
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
 
 #include <fmt/format.h>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 // jpeglib.h needs size_t and FILE declared before it.
 #include <jerror.h>
@@ -197,8 +202,36 @@ struct Target {
   JDIMENSION height;
 };
 
-// Decodes every row into `target`. Colour comes out of libjpeg as RGBA directly (alpha 0xFF);
-// greyscale goes through a one-row buffer and is widened to RGBA here.
+// Rows asked of libjpeg per call: one call then returns all the rows that its current iMCU row
+// holds (8 or 16), rather than one.
+constexpr JDIMENSION kRowsPerCall = 16;
+
+// Widens `width` grey samples to RGBA: v becomes v, v, v, 0xFF.
+void expand_grey_row(const std::uint8_t* grey, std::uint8_t* rgba, std::size_t width) {
+  std::size_t x = 0;
+#if defined(__SSE2__)
+  // Sixteen pixels at a time: each sample doubled twice by unpacking with itself, alpha or-ed in.
+  const __m128i alpha = _mm_set1_epi32(static_cast<int>(0xFF000000U));
+  for (; x + 16 <= width; x += 16) {
+    const __m128i g = _mm_loadu_si128(reinterpret_cast<const __m128i*>(grey + x));
+    const __m128i low = _mm_unpacklo_epi8(g, g);
+    const __m128i high = _mm_unpackhi_epi8(g, g);
+    auto* out = reinterpret_cast<__m128i*>(rgba + 4 * x);
+    _mm_storeu_si128(out, _mm_or_si128(_mm_unpacklo_epi16(low, low), alpha));
+    _mm_storeu_si128(out + 1, _mm_or_si128(_mm_unpackhi_epi16(low, low), alpha));
+    _mm_storeu_si128(out + 2, _mm_or_si128(_mm_unpacklo_epi16(high, high), alpha));
+    _mm_storeu_si128(out + 3, _mm_or_si128(_mm_unpackhi_epi16(high, high), alpha));
+  }
+#endif
+  for (; x < width; ++x) {
+    rgba[4 * x] = rgba[4 * x + 1] = rgba[4 * x + 2] = grey[x];
+    rgba[4 * x + 3] = 0xFF;
+  }
+}
+
+// Decodes every row into `target`. Colour comes out of libjpeg as RGBA directly (alpha 0xFF),
+// each call writing up to kRowsPerCall rows in place; greyscale comes out as one byte per pixel
+// into a buffer of kRowsPerCall rows and is widened to RGBA here.
 void read_pixels(Session& session, const Target& target) {
   j_decompress_ptr cinfo = &session.cinfo;
   switch (target.layout) {
@@ -221,19 +254,22 @@ void read_pixels(Session& session, const Target& target) {
   JSAMPARRAY scratch = nullptr;
   if (target.layout != PixelLayout::Colour) {
     scratch = (*cinfo->mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(cinfo), JPOOL_IMAGE,
-                                          target.width * cinfo->output_components, 1);
+                                          target.width * cinfo->output_components, kRowsPerCall);
   }
+  JSAMPROW rows[kRowsPerCall];
   while (cinfo->output_scanline < cinfo->output_height) {
     const std::size_t y = cinfo->output_scanline;
-    JSAMPROW row = target.layout == PixelLayout::Colour ? target.out + y * row_bytes : scratch[0];
-    if (jpeg_read_scanlines(cinfo, &row, 1) != 1) {
-      fail_with_text(session, Failure::Internal, "decoder returned no scanline");
+    const JDIMENSION wanted = std::min(kRowsPerCall, cinfo->output_height - cinfo->output_scanline);
+    JSAMPARRAY into = scratch;
+    if (target.layout == PixelLayout::Colour) {
+      for (JDIMENSION r = 0; r < wanted; ++r) rows[r] = target.out + (y + r) * row_bytes;
+      into = rows;
     }
+    const JDIMENSION got = jpeg_read_scanlines(cinfo, into, wanted);
+    if (got == 0) fail_with_text(session, Failure::Internal, "decoder returned no scanline");
     if (target.layout == PixelLayout::Grey) {
-      std::uint8_t* out = target.out + y * row_bytes;
-      for (JDIMENSION x = 0; x < target.width; ++x, out += 4) {
-        out[0] = out[1] = out[2] = scratch[0][x];
-        out[3] = 0xFF;
+      for (JDIMENSION r = 0; r < got; ++r) {
+        expand_grey_row(scratch[r], target.out + (y + r) * row_bytes, target.width);
       }
     }
   }
