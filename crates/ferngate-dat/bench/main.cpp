@@ -4,6 +4,8 @@
 //   --sample_archive=PATH     the archive that check/* walks (without it they are skipped)
 //   --coverage_program=PATH   the texture_format_coverage to run (default: the one built with
 //                             this binary)
+#include <malloc.h>
+
 #include <cstring>
 #include <string_view>
 #include <vector>
@@ -13,6 +15,13 @@
 #include "bench_data.hpp"
 
 int main(int argc, char** argv) {
+  // glibc serves blocks of 128 KiB and more with fresh mappings until a free raises that
+  // threshold, and gives memory back to the system past another: which benchmark runs first
+  // would then decide whether a large output vector costs page faults. Fixed thresholds above
+  // every buffer of the suite make each benchmark measure the steady state of a long walk,
+  // whatever the order.
+  ::mallopt(M_MMAP_THRESHOLD, 64 << 20);
+  ::mallopt(M_TRIM_THRESHOLD, 256 << 20);
   ferngate_bench::Settings& settings = ferngate_bench::settings();
   settings.coverage_program = FERNGATE_COVERAGE_PROGRAM;
 
