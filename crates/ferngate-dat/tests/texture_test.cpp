@@ -3,11 +3,14 @@
 #include "file_type/texture.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <expected>
+#include <functional>
 #include <iterator>
 #include <optional>
 #include <ostream>
+#include <random>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -364,6 +367,69 @@ TEST(ToRgba8, UncompressedPixelRules) {
     auto rgba = convert(texture(c.kind, c.width, 1, c.data));
     ASSERT_TRUE(rgba) << rgba.error().message();
     EXPECT_EQ(*rgba, c.expected);
+  }
+}
+
+// Long rows go through the converters' wide paths (4, 8 or 16 pixels at a time) and their
+// tails; every pixel must still follow its format's definition, applied here pixel by pixel.
+TEST(ToRgba8, UncompressedRowsOfEveryLengthFollowThePixelDefinitions) {
+  using Pixel = std::array<std::uint8_t, 4>;
+  const auto word = [](const std::uint8_t* p) { return static_cast<unsigned>(p[0] | p[1] << 8); };
+  const auto bits5 = [](unsigned v) { return static_cast<std::uint8_t>(v << 3 | v >> 2); };
+  const auto bits6 = [](unsigned v) { return static_cast<std::uint8_t>(v << 2 | v >> 4); };
+  const auto nibble = [](unsigned v) { return static_cast<std::uint8_t>(v * 17); };
+  struct Definition {
+    Kind kind;
+    std::size_t bpp;
+    std::function<Pixel(const std::uint8_t*)> pixel;
+  };
+  const Definition definitions[] = {
+      {Kind::R8G8B8, 3,
+       [](const std::uint8_t* p) {
+         return Pixel{p[2], p[1], p[0], 0xFF};
+       }},
+      {Kind::CustomLscapeR8G8B8, 3,
+       [](const std::uint8_t* p) {
+         return Pixel{p[0], p[1], p[2], 0xFF};
+       }},
+      {Kind::A8R8G8B8, 4,
+       [](const std::uint8_t* p) {
+         return Pixel{p[2], p[1], p[0], p[3]};
+       }},
+      {Kind::R5G6B5, 2,
+       [&](const std::uint8_t* p) {
+         const unsigned v = word(p);
+         return Pixel{bits5(v >> 11), bits6(v >> 5 & 0x3F), bits5(v & 0x1F), 0xFF};
+       }},
+      {Kind::A4R4G4B4, 2,
+       [&](const std::uint8_t* p) {
+         const unsigned v = word(p);
+         return Pixel{nibble(v >> 8 & 0xF), nibble(v >> 4 & 0xF), nibble(v & 0xF), nibble(v >> 12)};
+       }},
+      {Kind::A8, 1,
+       [](const std::uint8_t* p) {
+         return Pixel{p[0], p[0], p[0], 0xFF};
+       }},
+      {Kind::CustomLscapeAlpha, 1,
+       [](const std::uint8_t* p) {
+         return Pixel{p[0], p[0], p[0], 0xFF};
+       }},
+  };
+  std::mt19937 random(7);
+  for (const Definition& definition : definitions) {
+    for (const std::int32_t width : {1, 2, 3, 4, 5, 7, 8, 9, 15, 16, 17, 31, 33, 100}) {
+      SCOPED_TRACE(fmt::format("{} x {}", SurfacePixelFormat(definition.kind).debug(), width));
+      Bytes stored(static_cast<std::size_t>(width) * definition.bpp);
+      for (auto& byte : stored) byte = static_cast<std::uint8_t>(random());
+      Bytes expected;
+      for (std::size_t i = 0; i < static_cast<std::size_t>(width); ++i) {
+        const Pixel pixel = definition.pixel(&stored[i * definition.bpp]);
+        expected.insert(expected.end(), pixel.begin(), pixel.end());
+      }
+      auto rgba = convert(texture(definition.kind, width, 1, stored));
+      ASSERT_TRUE(rgba) << rgba.error().message();
+      EXPECT_EQ(*rgba, expected);
+    }
   }
 }
 

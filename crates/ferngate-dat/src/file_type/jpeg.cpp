@@ -6,6 +6,7 @@
 // the decompressor through Decoder, whose destructor releases it, and the output buffer, which
 // libjpeg only writes into.
 #include "file_type/jpeg.hpp"
+#include "file_type/pixel_runs.hpp"
 
 #include <algorithm>
 #include <csetjmp>
@@ -14,10 +15,6 @@
 #include <cstring>
 
 #include <fmt/format.h>
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 // jpeglib.h needs size_t and FILE declared before it.
 #include <jerror.h>
@@ -206,29 +203,6 @@ struct Target {
 // holds (8 or 16), rather than one.
 constexpr JDIMENSION kRowsPerCall = 16;
 
-// Widens `width` grey samples to RGBA: v becomes v, v, v, 0xFF.
-void expand_grey_row(const std::uint8_t* grey, std::uint8_t* rgba, std::size_t width) {
-  std::size_t x = 0;
-#if defined(__SSE2__)
-  // Sixteen pixels at a time: each sample doubled twice by unpacking with itself, alpha or-ed in.
-  const __m128i alpha = _mm_set1_epi32(static_cast<int>(0xFF000000U));
-  for (; x + 16 <= width; x += 16) {
-    const __m128i g = _mm_loadu_si128(reinterpret_cast<const __m128i*>(grey + x));
-    const __m128i low = _mm_unpacklo_epi8(g, g);
-    const __m128i high = _mm_unpackhi_epi8(g, g);
-    auto* out = reinterpret_cast<__m128i*>(rgba + 4 * x);
-    _mm_storeu_si128(out, _mm_or_si128(_mm_unpacklo_epi16(low, low), alpha));
-    _mm_storeu_si128(out + 1, _mm_or_si128(_mm_unpackhi_epi16(low, low), alpha));
-    _mm_storeu_si128(out + 2, _mm_or_si128(_mm_unpacklo_epi16(high, high), alpha));
-    _mm_storeu_si128(out + 3, _mm_or_si128(_mm_unpackhi_epi16(high, high), alpha));
-  }
-#endif
-  for (; x < width; ++x) {
-    rgba[4 * x] = rgba[4 * x + 1] = rgba[4 * x + 2] = grey[x];
-    rgba[4 * x + 3] = 0xFF;
-  }
-}
-
 // Decodes every row into `target`. Colour comes out of libjpeg as RGBA directly (alpha 0xFF),
 // each call writing up to kRowsPerCall rows in place; greyscale comes out as one byte per pixel
 // into a buffer of kRowsPerCall rows and is widened to RGBA here.
@@ -269,7 +243,7 @@ void read_pixels(Session& session, const Target& target) {
     if (got == 0) fail_with_text(session, Failure::Internal, "decoder returned no scanline");
     if (target.layout == PixelLayout::Grey) {
       for (JDIMENSION r = 0; r < got; ++r) {
-        expand_grey_row(scratch[r], target.out + (y + r) * row_bytes, target.width);
+        pixel_runs::grey(scratch[r], target.out + (y + r) * row_bytes, target.width);
       }
     }
   }

@@ -5,6 +5,7 @@
 #include "byte_reader.hpp"
 #include "file_type/dxt.hpp"
 #include "file_type/jpeg.hpp"
+#include "file_type/pixel_runs.hpp"
 
 namespace ferngate_dat {
 
@@ -33,64 +34,6 @@ std::optional<std::uint64_t> checked_mul(std::uint64_t a, std::uint64_t b) {
   return product;
 }
 
-// One rule per uncompressed format: its bytes per pixel and how one stored pixel `in` becomes
-// red, green, blue, alpha at `out`.
-struct R8G8B8Rule {  // stored blue, green, red
-  static constexpr std::size_t kBpp = 3;
-  static void expand(const std::uint8_t* in, std::uint8_t* out) {
-    out[0] = in[2];
-    out[1] = in[1];
-    out[2] = in[0];
-    out[3] = 0xFF;
-  }
-};
-struct CustomLscapeR8G8B8Rule {  // stored red, green, blue
-  static constexpr std::size_t kBpp = 3;
-  static void expand(const std::uint8_t* in, std::uint8_t* out) {
-    out[0] = in[0];
-    out[1] = in[1];
-    out[2] = in[2];
-    out[3] = 0xFF;
-  }
-};
-struct A8R8G8B8Rule {  // stored blue, green, red, alpha
-  static constexpr std::size_t kBpp = 4;
-  static void expand(const std::uint8_t* in, std::uint8_t* out) {
-    out[0] = in[2];
-    out[1] = in[1];
-    out[2] = in[0];
-    out[3] = in[3];
-  }
-};
-struct R5G6B5Rule {  // little-endian word: red 15-11, green 10-5, blue 4-0; bit replication
-  static constexpr std::size_t kBpp = 2;
-  static void expand(const std::uint8_t* in, std::uint8_t* out) {
-    const unsigned v = in[0] | static_cast<unsigned>(in[1]) << 8;
-    const unsigned r5 = v >> 11, g6 = (v >> 5) & 0x3F, b5 = v & 0x1F;
-    out[0] = static_cast<std::uint8_t>(r5 << 3 | r5 >> 2);
-    out[1] = static_cast<std::uint8_t>(g6 << 2 | g6 >> 4);
-    out[2] = static_cast<std::uint8_t>(b5 << 3 | b5 >> 2);
-    out[3] = 0xFF;
-  }
-};
-struct A4R4G4B4Rule {  // little-endian word: alpha 15-12, red 11-8, green 7-4, blue 3-0; n × 17
-  static constexpr std::size_t kBpp = 2;
-  static void expand(const std::uint8_t* in, std::uint8_t* out) {
-    const unsigned v = in[0] | static_cast<unsigned>(in[1]) << 8;
-    out[0] = static_cast<std::uint8_t>(((v >> 8) & 0xF) * 17);
-    out[1] = static_cast<std::uint8_t>(((v >> 4) & 0xF) * 17);
-    out[2] = static_cast<std::uint8_t>((v & 0xF) * 17);
-    out[3] = static_cast<std::uint8_t>((v >> 12) * 17);
-  }
-};
-struct GreyRule {  // A8 and CustomLscapeAlpha: the byte is a grey value, never alpha
-  static constexpr std::size_t kBpp = 1;
-  static void expand(const std::uint8_t* in, std::uint8_t* out) {
-    out[0] = out[1] = out[2] = in[0];
-    out[3] = 0xFF;
-  }
-};
-
 // Bytes that `pixels` pixels of `bpp` bytes need from `source`, or ShortRead when it holds fewer.
 // A count that does not fit in 64 bits (a negative dimension) is more than any source holds.
 std::expected<void, TextureDecodeError> check_length(std::span<const std::uint8_t> source,
@@ -110,16 +53,16 @@ std::expected<std::vector<std::uint8_t>, TextureDecodeError> allocate_rgba8(std:
   return std::vector<std::uint8_t>(*bytes);
 }
 
-template <typename Rule>
-Rgba8 expand_uncompressed(std::span<const std::uint8_t> source, std::uint64_t pixels) {
-  if (auto ok = check_length(source, pixels, Rule::kBpp); !ok) {
+// An uncompressed format: `bpp` stored bytes a pixel, widened by `widen` (see pixel_runs.hpp).
+Rgba8 expand_uncompressed(std::span<const std::uint8_t> source, std::uint64_t pixels,
+                          std::uint64_t bpp,
+                          void (*widen)(const std::uint8_t*, std::uint8_t*, std::size_t)) {
+  if (auto ok = check_length(source, pixels, bpp); !ok) {
     return std::unexpected(std::move(ok.error()));
   }
   auto out = allocate_rgba8(pixels);
   if (!out) return out;
-  const std::uint8_t* in = source.data();
-  std::uint8_t* dst = out->data();
-  for (std::uint64_t i = 0; i < pixels; ++i, in += Rule::kBpp, dst += 4) Rule::expand(in, dst);
+  widen(source.data(), out->data(), pixels);
   return out;
 }
 
@@ -316,18 +259,18 @@ std::expected<std::vector<std::uint8_t>, TextureDecodeError> Texture::convert_to
   const SurfacePixelFormat pixel_format = format();
   switch (pixel_format.kind()) {
     case Kind::R8G8B8:
-      return expand_uncompressed<R8G8B8Rule>(source_data, *pixels);
+      return expand_uncompressed(source_data, *pixels, 3, pixel_runs::bgr);
     case Kind::A8R8G8B8:
-      return expand_uncompressed<A8R8G8B8Rule>(source_data, *pixels);
+      return expand_uncompressed(source_data, *pixels, 4, pixel_runs::bgra);
     case Kind::R5G6B5:
-      return expand_uncompressed<R5G6B5Rule>(source_data, *pixels);
+      return expand_uncompressed(source_data, *pixels, 2, pixel_runs::r5g6b5);
     case Kind::A4R4G4B4:
-      return expand_uncompressed<A4R4G4B4Rule>(source_data, *pixels);
+      return expand_uncompressed(source_data, *pixels, 2, pixel_runs::a4r4g4b4);
     case Kind::A8:
     case Kind::CustomLscapeAlpha:
-      return expand_uncompressed<GreyRule>(source_data, *pixels);
+      return expand_uncompressed(source_data, *pixels, 1, pixel_runs::grey);
     case Kind::CustomLscapeR8G8B8:
-      return expand_uncompressed<CustomLscapeR8G8B8Rule>(source_data, *pixels);
+      return expand_uncompressed(source_data, *pixels, 3, pixel_runs::rgb);
     case Kind::P8:
       return expand_palettized(*this, *pixels, 1, palette_for);
     case Kind::Index16:
