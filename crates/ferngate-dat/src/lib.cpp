@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <unordered_set>
+#include <utility>
 
 #include <fmt/format.h>
 
@@ -169,6 +170,7 @@ struct Region {
   std::uint64_t end = 0;          // the bytes [start, end) are held
   bool ends_file = false;         // the read came back short: the file ends at `end`
   std::size_t blocks_served = 0;  // blocks taken from it since it was read
+  bool around_jump = false;       // read around a block reached by a jump
 
   enum class Fit { Inside, PastEndOfFile, Outside };
 
@@ -183,8 +185,9 @@ struct Region {
 };
 
 // A region around a block reached by a jump spans twice the bytes still needed, within these
-// bounds. A positioned read costs about as much as copying some tens of kilobytes, so a region
-// pays as soon as it serves a few blocks.
+// bounds; the region read at a chain's first block spans the blocks the file needs if they are
+// adjacent, up to kMaxRegion. A positioned read costs about as much as copying some tens of
+// kilobytes, so a region pays as soon as it serves a few blocks.
 constexpr std::uint64_t kMinRegion = 32 << 10;
 constexpr std::uint64_t kMaxRegion = 1 << 20;
 
@@ -193,16 +196,20 @@ constexpr std::uint64_t kMaxRegion = 1 << 20;
 // Follows the chain with as few positioned reads as give the same bytes and the same errors as
 // reading each block's link word and then its payload:
 //
-// - Adjacent blocks: a window of blocks is read at once, each link word into `links` and each
-//   payload straight into its place in the buffer, assuming the blocks follow each other in the
-//   file. The window starts at one block (the link word and the payload in one read) and grows
-//   eightfold while the links say the blocks are adjacent. Where a link leaves the window's
-//   assumption, the rest of the window is dropped (its bytes in the buffer are overwritten
-//   later).
+// - The first block, with more than one block to come: the file's blocks are most often
+//   adjacent, so the region of the file that they fill if they are, from the first block on, is
+//   read at once; blocks inside it are then copied from it without a read, wherever the chain
+//   goes within it.
+// - Adjacent blocks beyond a region: a window of blocks is read at once, each link word into
+//   `links` and each payload straight into its place in the buffer, assuming the blocks follow
+//   each other in the file. The window starts at one block (the link word and the payload in one
+//   read) and grows eightfold while the links say the blocks are adjacent. Where a link leaves
+//   the window's assumption, the rest of the window is dropped (its bytes in the buffer are
+//   overwritten later).
 // - Jumps: chains whose blocks are scattered over a neighbourhood of the file are common, so a
 //   block reached by a jump, with more than one block still to come, is read with the region of
 //   the file around it; blocks inside the region are then copied from it without a read. Once a
-//   region serves no more than one block, this chain stops reading regions.
+//   region around a jump serves no more than one block, this chain stops reading regions.
 // - A read that comes back short ended at the end of the file. A link word or payload that the
 //   walk needs and that lies past it is the short read the two-read walk meets at the same
 //   block; bytes read ahead past the end where the chain goes elsewhere, or ends, fail nothing.
@@ -232,6 +239,7 @@ std::expected<std::vector<std::uint8_t>, DatError> DatDatabase::read_file_data(
   Region region;
   bool regions_pay = true;  // false once a region served no more than one block
   bool jumped = false;      // the link that led to `current` skipped over the file
+  bool at_start = true;     // `current` is the chain's first block
   bool plain = false;       // after an operating system error: two reads per block
   const auto short_read = [] { return std::unexpected(DatError(IoError::short_read())); };
 
@@ -278,18 +286,25 @@ std::expected<std::vector<std::uint8_t>, DatError> DatDatabase::read_file_data(
       // The payload runs past the region: the block is read below.
     }
 
-    // A block reached by a jump, with more to come: the region of the file around it.
-    if (jumped && regions_pay && remaining > block_data_size) {
-      if (region.bytes != nullptr && region.blocks_served <= 1) {
+    // The first block, or a block reached by a jump, with more to come: a region of the file.
+    if ((jumped || at_start) && regions_pay && remaining > block_data_size) {
+      const bool from_start = std::exchange(at_start, false);
+      if (region.around_jump && region.blocks_served <= 1) {
         regions_pay = false;
       } else {
+        const std::uint64_t blocks_needed = (remaining + block_data_size - 1) / block_data_size;
         const std::uint64_t length =
-            std::clamp<std::uint64_t>(std::uint64_t{remaining} * 2, kMinRegion, kMaxRegion);
+            from_start
+                ? std::min(blocks_needed * block_size, kMaxRegion)
+                : std::clamp<std::uint64_t>(remaining * std::uint64_t{2}, kMinRegion, kMaxRegion);
         if (region.capacity < length) {
           region.bytes = std::make_unique_for_overwrite<std::uint8_t[]>(length);
           region.capacity = length;
         }
-        const std::uint64_t start = current > length / 2 ? current - length / 2 : 0;
+        const std::uint64_t start = from_start             ? current
+                                    : current > length / 2 ? current - length / 2
+                                                           : 0;
+        region.around_jump = !from_start;
         auto got = file_.read_at_most(std::span(region.bytes.get(), length), start);
         if (!got) {
           region.bytes.reset();

@@ -308,7 +308,8 @@ TEST_F(ArchiveTest, ChainReadsGiveTheBytesAndErrorsOfTwoReadsPerBlock) {
   };
   // Reads of whole regions of the file serve chains that jump about a neighbourhood; for these
   // short chains a region spans 32 KiB (2048 slots) centred on the block a jump reaches.
-  constexpr std::uint32_t kFar = 20000;  // slots: a file of 320 KiB
+  constexpr std::uint32_t kFar = 20000;   // slots: a file of 320 KiB
+  constexpr std::uint32_t kLong = 70000;  // slots: more than the 1 MiB a region holds at most
   // Blocks at the end of the region read around slot 10004: one whose link word is the
   // region's last four bytes, one whose payload runs two bytes past it.
   const std::uint32_t region_end = slot(10004) + (16 << 10);
@@ -378,6 +379,15 @@ TEST_F(ArchiveTest, ChainReadsGiveTheBytesAndErrorsOfTwoReadsPerBlock) {
       {"a region reaching the end of the file inside a payload",
        through({slot(10000), slot(10005), slot(10003), slot(10009)}), slot(10000), 4 * kPayload,
        slot(10009) + 10, false},
+      {"first blocks out of order within the span they would fill",
+       through({slot(0), slot(3), slot(1), slot(2)}), slot(0), 4 * kPayload, slot(kFar), true},
+      {"chain leaving the first blocks' span and coming back",
+       through({slot(0), slot(2), slot(15000), slot(1), slot(3)}), slot(0), 5 * kPayload - 7,
+       slot(kFar), true},
+      {"file ending inside a link word within the first blocks' span",
+       through({slot(0), slot(2), slot(1)}), slot(0), 3 * kPayload, slot(2) + 2, false},
+      {"adjacent chain longer than a region", run(0, kLong, 0), slot(0), kLong * kPayload,
+       slot(kLong), true},
       {"a chain looping inside a region",
        join(through({slot(10000), slot(10005), slot(10003)}), {{slot(10003), slot(10005)}}),
        slot(10000), 6 * kPayload, slot(kFar), false},
