@@ -44,10 +44,11 @@ namespace {
 using ferngate_dat::DatDatabase;
 using ferngate_dat::Texture;
 
-// The monotonic clock in nanoseconds. It is read in user space (a thread CPU clock is a system
+// The monotonic clock in nanoseconds. It is read in user space; a thread CPU clock is a system
 // call of about a microsecond, and reading it twice per record would add a sixth to the walk and
-// most of it to the fetch side). The walk runs on one thread with the archive in the page cache,
-// so its elapsed time is its CPU time but for preemption, which falls on both sides alike.
+// skew the split between fetching and the rest. The walk runs on one thread with the archive in
+// the page cache, so its elapsed time is its CPU time but for preemption, which falls on both
+// sides alike.
 std::int64_t monotonic_ns() {
   timespec now{};
   ::clock_gettime(CLOCK_MONOTONIC, &now);
