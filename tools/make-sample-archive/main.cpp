@@ -25,6 +25,7 @@ constexpr int kUsageError = 2;
 void print_help() {
   fmt::print(
       "Usage: make-sample-archive --output PATH [--count N] [--seed S] [--block-size B]\n"
+      "                           [--adjacent]\n"
       "\n"
       "Writes a sample portal archive: texture records under the top bytes 0x06 and 0x07 in\n"
       "every pixel format the decoder knows (mostly DXT1 and DXT5, the uncompressed, landscape\n"
@@ -38,9 +39,11 @@ void print_help() {
       "  --seed S           seed of the contents, decimal or 0x-prefixed hexadecimal,\n"
       "                     64-bit (default 0x{:X})\n"
       "  --block-size B     block size in bytes, {} to {} (default {})\n"
+      "  --adjacent         lay every file's blocks out one after another (by default they\n"
+      "                     are shuffled within batches of 64 blocks)\n"
       "  -h, --help         print this help and exit\n"
       "\n"
-      "Options take their value as the next argument or after '=' (--count=500).\n"
+      "Options with a value take it as the next argument or after '=' (--count=500).\n"
       "Exit status: 0 written, 1 the archive could not be written, 2 bad arguments.\n",
       0, ferngate_sample::kMaxTextureCount, ferngate_sample::kDefaultTextureCount,
       ferngate_sample::kDefaultSeed, ferngate_sample::kMinBlockSize, ferngate_sample::kMaxBlockSize,
@@ -91,6 +94,11 @@ Arguments parse_arguments(int argc, char** argv) {
     if (const auto eq = arg.find('='); arg.starts_with("--") && eq != std::string_view::npos) {
       name = arg.substr(0, eq);
       value = arg.substr(eq + 1);
+    }
+    if (name == "--adjacent") {
+      if (value) throw UsageError{"--adjacent takes no value"};
+      args.sample.adjacent_blocks = true;
+      continue;
     }
     if (name != "--output" && name != "--count" && name != "--seed" && name != "--block-size") {
       throw UsageError{arg.starts_with("-") ? fmt::format("unknown option '{}'", arg)

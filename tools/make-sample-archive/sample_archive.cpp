@@ -352,7 +352,7 @@ ferngate_testing::ArchiveOptions sample_layout(const SampleOptions& options) {
   ferngate_testing::ArchiveOptions layout;
   layout.block_size = options.block_size;
   layout.seed = derive_seed(options.seed, kLayout, 0);
-  layout.scatter = true;
+  layout.scatter = !options.adjacent_blocks;
   return layout;
 }
 

@@ -44,6 +44,9 @@ struct SampleOptions {
   std::uint32_t texture_count = kDefaultTextureCount;
   std::uint64_t seed = kDefaultSeed;
   std::uint32_t block_size = kDefaultBlockSize;
+  /// Every file's blocks one after another, as an archive written in one go has them; otherwise
+  /// they are shuffled within batches of 64, as in an archive that files were rewritten in.
+  bool adjacent_blocks = false;
   /// Worker threads that paint and encode the textures; 0 uses one per hardware thread. The
   /// output does not depend on it.
   unsigned threads = 0;

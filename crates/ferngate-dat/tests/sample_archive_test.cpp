@@ -86,11 +86,41 @@ TEST_F(SampleArchiveTest, SameOptionsGiveSameBytesAndEveryOptionChangesThem) {
   cases.back().options.block_size = 1024;
   cases.push_back({"one texture more", small_sample(), false});
   cases.back().options.texture_count = 301;
+  cases.push_back({"adjacent blocks", small_sample(), false});
+  cases.back().options.adjacent_blocks = true;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const Bytes image = ferngate_sample::sample_archive(c.options);
     EXPECT_EQ(image == *image_, c.same);
   }
+}
+
+TEST_F(SampleArchiveTest, AdjacentLayoutHoldsTheSameFilesEachInOneRunOfBlocks) {
+  SampleOptions options = small_sample();
+  options.adjacent_blocks = true;
+  const Bytes image = ferngate_sample::sample_archive(options);
+  const auto path = *dir_ / "adjacent.dat";
+  ferngate_testing::write_file(path, image);
+  const auto adjacent = DatDatabase::open(path);
+  ASSERT_TRUE(adjacent.has_value()) << adjacent.error().debug();
+  ASSERT_EQ(adjacent->files().size(), db_->files().size());
+  std::size_t scattered_chains = 0;
+  for (const auto& [id, entry] : adjacent->files()) {
+    SCOPED_TRACE(fmt::format("{:08X}", id));
+    EXPECT_EQ(adjacent->get_file(id).value(), db_->get_file(id).value());
+    for (std::uint32_t at = entry.offset, next = 0; at != 0; at = next) {
+      next = ferngate_testing::get_u32(image, at);
+      if (next != 0 && next != at + options.block_size) {
+        ADD_FAILURE() << fmt::format("block 0x{:08X} links to 0x{:08X}", at, next);
+        break;
+      }
+    }
+    const DatFileEntry& scattered = db_->files().at(id);
+    const std::uint32_t second = ferngate_testing::get_u32(*image_, scattered.offset);
+    if (second != 0 && second != scattered.offset + options.block_size) ++scattered_chains;
+  }
+  // The default layout, for contrast, breaks most chains of more than one block.
+  EXPECT_GT(scattered_chains, db_->files().size() / 2);
 }
 
 TEST_F(SampleArchiveTest, HoldsEveryFormatBothPrefixesCompressedAndOtherFiles) {
