@@ -27,6 +27,9 @@ using ferngate_sample::pack_pixels;
 struct Settings {
   /// The archive that the whole-check benchmarks walk; empty skips them.
   std::filesystem::path sample_archive;
+  /// The same archive written with every file's blocks adjacent (make-sample-archive
+  /// --adjacent), walked by check/walk/adjacent; empty skips it.
+  std::filesystem::path adjacent_archive;
   /// The built texture_format_coverage program.
   std::filesystem::path coverage_program;
 };

@@ -1,15 +1,19 @@
 // The whole coverage check on the sample archive (--sample_archive=PATH):
-//   check/walk     in this process: open the archive and walk its texture records as the check
-//                  does (get_file, Texture::unpack, and for every format that needs no palette
-//                  to_rgba8 with the check's size verification), timing get_file apart.
-//                  Counters: fetch_share (share of the walk's time spent in get_file, both read
-//                  on the monotonic clock), textures, decoded_ok, failures, and
-//                  largest_record_mib (the largest record's stored bytes plus its RGBA8 output).
-//   check/program  the built texture_format_coverage on the archive, as a child process run
-//                  under /usr/bin/time: its wall time, child_cpu_ms (its user + system CPU time)
-//                  and peak_rss_mib (its maximum resident set size).
-// Before the first of them runs, one untimed walk brings the archive into the page cache, so
-// both measure the check, not the disk.
+//   check/walk/sample    in this process: open the archive and walk its texture records as the
+//                        check does (get_file, Texture::unpack, and for every format that needs
+//                        no palette to_rgba8 with the check's size verification), timing
+//                        get_file apart. Counters: fetch_share (share of the walk's time spent
+//                        in get_file, both read on the monotonic clock), textures, decoded_ok,
+//                        failures, and largest_record_mib (the largest record's stored bytes
+//                        plus its RGBA8 output).
+//   check/walk/adjacent  the same walk of the sample archive written with every file's blocks
+//                        adjacent (--adjacent_archive=PATH): the reader on the layout of an
+//                        archive written in one go.
+//   check/program        the built texture_format_coverage on the archive, as a child process
+//                        run under /usr/bin/time: its wall time, child_cpu_ms (its user + system
+//                        CPU time) and peak_rss_mib (its maximum resident set size).
+// Before the first of them runs on an archive, one untimed walk brings it into the page cache,
+// so they measure the check, not the disk.
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -18,7 +22,9 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <filesystem>
 #include <fstream>
+#include <map>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -27,6 +33,7 @@
 #include <vector>
 
 #include <benchmark/benchmark.h>
+#include <fmt/format.h>
 
 #include "bench_data.hpp"
 #include "file_type/texture.hpp"
@@ -55,53 +62,63 @@ std::int64_t monotonic_ns() {
   return std::int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec;
 }
 
-struct SampleFacts {
+struct ArchiveFacts {
   bool opened = false;
   std::uint64_t largest_record_bytes = 0;  // stored record + RGBA8 output, the largest of all
 };
 
-// The untimed first walk: warms the page cache and finds the largest record.
-const SampleFacts& sample_facts() {
-  static const SampleFacts facts = [] {
-    SampleFacts result;
-    auto dat = DatDatabase::open(settings().sample_archive);
-    if (!dat) return result;
-    result.opened = true;
-    for (const auto& [id, entry] : dat->files()) {
-      if (!ferngate_coverage::is_texture_id(id)) continue;
-      const auto bytes = dat->get_file(id);
-      if (!bytes) continue;
-      const auto texture = Texture::unpack(*bytes);
-      if (!texture) continue;
-      std::uint64_t width = static_cast<std::uint32_t>(texture->width);
-      std::uint64_t height = static_cast<std::uint32_t>(texture->height);
-      if (texture->format() == ferngate_dat::SurfacePixelFormat::Kind::CustomRawJpeg) {
-        const auto dimensions = texture->jpeg_dimensions().value_or(std::pair{0U, 0U});
-        width = dimensions.first;
-        height = dimensions.second;
-      }
-      result.largest_record_bytes =
-          std::max(result.largest_record_bytes, bytes->size() + width * height * 4);
+// The untimed first walk of an archive: warms the page cache and finds the largest record.
+const ArchiveFacts& archive_facts(const std::filesystem::path& archive) {
+  static std::map<std::filesystem::path, ArchiveFacts> known;
+  if (const auto found = known.find(archive); found != known.end()) return found->second;
+  ArchiveFacts& result = known[archive];
+  auto dat = DatDatabase::open(archive);
+  if (!dat) return result;
+  result.opened = true;
+  for (const auto& [id, entry] : dat->files()) {
+    if (!ferngate_coverage::is_texture_id(id)) continue;
+    const auto bytes = dat->get_file(id);
+    if (!bytes) continue;
+    const auto texture = Texture::unpack(*bytes);
+    if (!texture) continue;
+    std::uint64_t width = static_cast<std::uint32_t>(texture->width);
+    std::uint64_t height = static_cast<std::uint32_t>(texture->height);
+    if (texture->format() == ferngate_dat::SurfacePixelFormat::Kind::CustomRawJpeg) {
+      const auto dimensions = texture->jpeg_dimensions().value_or(std::pair{0U, 0U});
+      width = dimensions.first;
+      height = dimensions.second;
     }
-    return result;
-  }();
-  return facts;
+    result.largest_record_bytes =
+        std::max(result.largest_record_bytes, bytes->size() + width * height * 4);
+  }
+  return result;
+}
+
+// The archive named by `flag` (a Settings member), once it has been opened and warmed; null
+// after skipping the benchmark when there is none.
+const std::filesystem::path* archive_ready(benchmark::State& state,
+                                           std::filesystem::path Settings::*archive,
+                                           std::string_view flag) {
+  const std::filesystem::path& path = settings().*archive;
+  if (path.empty()) {
+    state.SkipWithError(fmt::format("no archive: pass {}=PATH", flag).c_str());
+    return nullptr;
+  }
+  if (!archive_facts(path).opened) {
+    state.SkipWithError(fmt::format("{} does not open", path.string()).c_str());
+    return nullptr;
+  }
+  return &path;
 }
 
 bool sample_ready(benchmark::State& state) {
-  if (settings().sample_archive.empty()) {
-    state.SkipWithError("no sample archive: pass --sample_archive=PATH");
-    return false;
-  }
-  if (!sample_facts().opened) {
-    state.SkipWithError("the sample archive does not open");
-    return false;
-  }
-  return true;
+  return archive_ready(state, &Settings::sample_archive, "--sample_archive") != nullptr;
 }
 
-void check_walk(benchmark::State& state) {
-  if (!sample_ready(state)) return;
+void check_walk(benchmark::State& state, std::filesystem::path Settings::*archive,
+                std::string_view flag) {
+  const std::filesystem::path* path = archive_ready(state, archive, flag);
+  if (path == nullptr) return;
   std::int64_t total_ns = 0;
   std::int64_t fetch_ns = 0;
   ferngate_coverage::Tallies tallies;
@@ -110,9 +127,9 @@ void check_walk(benchmark::State& state) {
     tallies = {};
     textures = 0;
     const std::int64_t start = monotonic_ns();
-    auto dat = DatDatabase::open(settings().sample_archive);
+    auto dat = DatDatabase::open(*path);
     if (!dat) {
-      state.SkipWithError("the sample archive does not open");
+      state.SkipWithError("the archive does not open");
       break;
     }
     for (const auto& [id, entry] : dat->files()) {
@@ -148,7 +165,7 @@ void check_walk(benchmark::State& state) {
   state.counters["failures"] =
       static_cast<double>(tallies.parse_failures.size() + tallies.decode_failures.size());
   state.counters["largest_record_mib"] =
-      static_cast<double>(sample_facts().largest_record_bytes) / (1024.0 * 1024.0);
+      static_cast<double>(archive_facts(*path).largest_record_bytes) / (1024.0 * 1024.0);
 }
 
 // What /usr/bin/time reports of one run of the check program.
@@ -225,7 +242,12 @@ void check_program(benchmark::State& state) {
 }
 
 [[maybe_unused]] const bool kRegistered = [] {
-  benchmark::RegisterBenchmark("check/walk/sample", check_walk)
+  benchmark::RegisterBenchmark("check/walk/sample", check_walk, &Settings::sample_archive,
+                               "--sample_archive")
+      ->Iterations(1)
+      ->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark("check/walk/adjacent", check_walk, &Settings::adjacent_archive,
+                               "--adjacent_archive")
       ->Iterations(1)
       ->Unit(benchmark::kMillisecond);
   benchmark::RegisterBenchmark("check/program/sample", check_program)

@@ -1,7 +1,8 @@
 // ferngate_bench: the library's decoders and reader against their peers, in one binary and one
-// thread. Google Benchmark's own flags apply; two more name the inputs of the whole-check
+// thread. Google Benchmark's own flags apply; three more name the inputs of the whole-check
 // benchmarks:
 //   --sample_archive=PATH     the archive that check/* walks (without it they are skipped)
+//   --adjacent_archive=PATH   the same archive with adjacent blocks, for check/walk/adjacent
 //   --coverage_program=PATH   the texture_format_coverage to run (default: the one built with
 //                             this binary)
 #include <malloc.h>
@@ -31,6 +32,8 @@ int main(int argc, char** argv) {
     const std::string_view arg = argv[i];
     if (i > 0 && arg.starts_with("--sample_archive=")) {
       settings.sample_archive = arg.substr(std::strlen("--sample_archive="));
+    } else if (i > 0 && arg.starts_with("--adjacent_archive=")) {
+      settings.adjacent_archive = arg.substr(std::strlen("--adjacent_archive="));
     } else if (i > 0 && arg.starts_with("--coverage_program=")) {
       settings.coverage_program = arg.substr(std::strlen("--coverage_program="));
     } else {
@@ -43,6 +46,7 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&rest_count, rest.data());
   if (benchmark::ReportUnrecognizedArguments(rest_count, rest.data())) return 1;
   benchmark::AddCustomContext("sample_archive", settings.sample_archive.string());
+  benchmark::AddCustomContext("adjacent_archive", settings.adjacent_archive.string());
   benchmark::AddCustomContext("coverage_program", settings.coverage_program.string());
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();

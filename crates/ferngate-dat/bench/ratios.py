@@ -15,8 +15,10 @@ How the numbers are made:
   the per-size ratios, which is the ratio at the middle size unless that one is out of line.
 - lrs_vs_reference is the median over the four payloads; lrs_vs_lz4_dxt5 and
   lrs_vs_lz4_repetitive are single payloads.
-- check_fetch_share is the median share of the in-process walk's CPU time spent in get_file;
-  check_peak_rss_mib the median peak resident set of texture_format_coverage run on the archive.
+- check_fetch_share is the median share of the in-process walk's time spent in get_file (both
+  on the monotonic clock); check_peak_rss_mib the median peak resident set of
+  texture_format_coverage run on the archive. The walk of the same archive with adjacent blocks
+  is printed after the tables, outside the keys.
 Only the standard library is used.
 """
 
@@ -150,6 +152,7 @@ def main(argv):
         pair("plain_vs_memcpy", f, "plain/any/memcpy", f"plain/{f}/ours")
 
     walk = medians.get("check/walk/sample")
+    adjacent_walk = medians.get("check/walk/adjacent")
     program = medians.get("check/program/sample")
     out["check_fetch_share"] = walk["counters"].get("fetch_share") if walk else None
     out["check_peak_rss_mib"] = program["counters"].get("peak_rss_mib") if program else None
@@ -200,6 +203,11 @@ def main(argv):
                   f"{c.get('textures', 0):.0f} texture records, "
                   f"{c.get('failures', 0):.0f} failures; largest record "
                   f"{c.get('largest_record_mib', 0):.2f} MiB stored + RGBA8")
+        if adjacent_walk:
+            c = adjacent_walk["counters"]
+            print(f"- in-process walk of the same archive with every file's blocks adjacent: "
+                  f"{format_time(adjacent_walk['time'])} CPU, "
+                  f"{c.get('fetch_share', 0):.1%} of it in get_file")
         if program:
             c = program["counters"]
             print(f"- texture_format_coverage: {format_time(program['time'])} wall, "
