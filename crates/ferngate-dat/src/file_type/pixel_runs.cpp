@@ -68,7 +68,7 @@ void grey(const std::uint8_t* in, std::uint8_t* out, std::size_t count) {
   for (; i < count; ++i) store_rgba(out + 4 * i, in[i], in[i], in[i], 0xFF);
 }
 
-void bgr(const std::uint8_t* in, std::uint8_t* out, std::size_t count) {
+void portable::bgr(const std::uint8_t* in, std::uint8_t* out, std::size_t count) {
   // A word load takes the pixel and the first byte of the next, so the last pixel goes alone.
   std::size_t i = 0;
   for (; kWordPixels && i + 1 < count; ++i) {
@@ -79,7 +79,7 @@ void bgr(const std::uint8_t* in, std::uint8_t* out, std::size_t count) {
   for (; i < count; ++i) store_rgba(out + 4 * i, in[3 * i + 2], in[3 * i + 1], in[3 * i], 0xFF);
 }
 
-void rgb(const std::uint8_t* in, std::uint8_t* out, std::size_t count) {
+void portable::rgb(const std::uint8_t* in, std::uint8_t* out, std::size_t count) {
   std::size_t i = 0;
   for (; kWordPixels && i + 1 < count; ++i) {
     const std::uint32_t word = (load_u32(in + 3 * i) & 0xFFFFFF) | kOpaque;
@@ -88,7 +88,7 @@ void rgb(const std::uint8_t* in, std::uint8_t* out, std::size_t count) {
   for (; i < count; ++i) store_rgba(out + 4 * i, in[3 * i], in[3 * i + 1], in[3 * i + 2], 0xFF);
 }
 
-void bgra(const std::uint8_t* in, std::uint8_t* out, std::size_t count) {
+void portable::bgra(const std::uint8_t* in, std::uint8_t* out, std::size_t count) {
   std::size_t i = 0;
 #if defined(__SSE2__)
   // Green and alpha stay; blue and red trade places.
@@ -105,6 +105,35 @@ void bgra(const std::uint8_t* in, std::uint8_t* out, std::size_t count) {
     const std::uint8_t* p = in + 4 * i;
     store_rgba(out + 4 * i, p[2], p[1], p[0], p[3]);
   }
+}
+
+namespace {
+
+// Whether the SSSE3 forms were built and the processor runs them; asked once.
+bool use_ssse3() {
+#if defined(FERNGATE_X86_PIXEL_RUNS)
+  static const bool has = [] {
+    __builtin_cpu_init();  // idempotent; needed when called before the runtime's constructors
+    return __builtin_cpu_supports("ssse3") != 0;
+  }();
+  return has;
+#else
+  return false;
+#endif
+}
+
+}  // namespace
+
+void bgr(const std::uint8_t* in, std::uint8_t* out, std::size_t count) {
+  use_ssse3() ? ssse3::bgr(in, out, count) : portable::bgr(in, out, count);
+}
+
+void rgb(const std::uint8_t* in, std::uint8_t* out, std::size_t count) {
+  use_ssse3() ? ssse3::rgb(in, out, count) : portable::rgb(in, out, count);
+}
+
+void bgra(const std::uint8_t* in, std::uint8_t* out, std::size_t count) {
+  use_ssse3() ? ssse3::bgra(in, out, count) : portable::bgra(in, out, count);
 }
 
 void r5g6b5(const std::uint8_t* in, std::uint8_t* out, std::size_t count) {

@@ -23,4 +23,19 @@ void r5g6b5(const std::uint8_t* in, std::uint8_t* out, std::size_t count);
 /// nibble n widened to n x 17.
 void a4r4g4b4(const std::uint8_t* in, std::uint8_t* out, std::size_t count);
 
+/// The forms of bgr, rgb and bgra that run on any processor. The functions above use the SSSE3
+/// forms where the processor has SSSE3, and these otherwise.
+namespace portable {
+void bgr(const std::uint8_t* in, std::uint8_t* out, std::size_t count);
+void rgb(const std::uint8_t* in, std::uint8_t* out, std::size_t count);
+void bgra(const std::uint8_t* in, std::uint8_t* out, std::size_t count);
+}  // namespace portable
+
+/// The SSSE3 forms, built on x86-64 only; to be called only where the processor has SSSE3.
+namespace ssse3 {
+void bgr(const std::uint8_t* in, std::uint8_t* out, std::size_t count);
+void rgb(const std::uint8_t* in, std::uint8_t* out, std::size_t count);
+void bgra(const std::uint8_t* in, std::uint8_t* out, std::size_t count);
+}  // namespace ssse3
+
 }  // namespace ferngate_dat::pixel_runs
