@@ -237,7 +237,7 @@ std::expected<std::vector<std::uint8_t>, DatError> DatDatabase::read_file_data(
   std::vector<std::span<std::uint8_t>> pieces;  // each block's link word, then its payload
   std::size_t window = 1;
   Region region;
-  bool regions_pay = true;  // false once a region served no more than one block
+  bool regions_pay = true;  // false once a region around a jump served no more than one block
   bool jumped = false;      // the link that led to `current` skipped over the file
   bool at_start = true;     // `current` is the chain's first block
   bool plain = false;       // after an operating system error: two reads per block
