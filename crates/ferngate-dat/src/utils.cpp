@@ -268,11 +268,47 @@ bool finish_group(const std::uint8_t* in, std::size_t in_size, std::uint8_t* out
   return going;
 }
 
+// A group's layout, fixed by its control byte: runs of literals, each followed by a reference,
+// then a last run of literals. Looking it up replaces scanning the control byte bit by bit, a
+// chain of dependent steps that otherwise bounds the whole decoder.
+struct alignas(32) GroupPlan {
+  std::uint8_t refs;     // references in the group
+  std::uint8_t size;     // token bytes in the group
+  std::uint8_t tail;     // literals after the last reference
+  std::uint8_t at[8];    // each reference's first byte, counted from the group's first token byte
+  std::uint8_t lits[8];  // literals just before each reference
+};
+
+constexpr std::array<GroupPlan, 256> make_group_plans() {
+  std::array<GroupPlan, 256> plans{};
+  for (unsigned control = 0; control < 256; ++control) {
+    GroupPlan& plan = plans[control];
+    std::uint8_t at = 0;
+    std::uint8_t run = 0;
+    for (int token = 0; token < 8; ++token) {
+      if ((control << token & 0x80) != 0) {
+        plan.at[plan.refs] = at;
+        plan.lits[plan.refs] = run;
+        ++plan.refs;
+        run = 0;
+        at += 2;
+      } else {
+        ++run;
+        ++at;
+      }
+    }
+    plan.size = at;
+    plan.tail = run;
+  }
+  return plans;
+}
+
+constexpr std::array<GroupPlan, 256> kGroupPlans = make_group_plans();
+
 // Decodes whole groups while the input and the output have room for the largest group and the
 // slack of the wide copies: no token here can meet the end of the stream or the end of `out`.
-// A group goes as runs of literals, each followed by a reference: the literals of a run (the
-// leading zero bits of the control byte's rest, at most seven) are moved by one 8-byte copy, and
-// a reference by two 16-byte copies; the bytes written past what a token produces are
+// A group goes as its plan says: each run of literals moved by one 8-byte copy, each reference by
+// a 16-byte copy (two for 17 bytes); the bytes written past what a token produces are
 // overwritten by the tokens that follow or cut at the end. References closer than 16 bytes,
 // which overlap their own output, and (while kNearStart) references reaching past the start of
 // the output are left to finish_group with the rest of their group. Starts on a control byte
@@ -290,47 +326,39 @@ bool decode_whole_groups(const std::uint8_t* in, std::size_t in_size, std::uint8
   bool going = true;
   while (ip <= in_end && op <= out_end) {
     const unsigned control = *ip++;
-    if (control == 0) {  // eight literals
-      store_u64(op, load_u64(ip));
-      op += 8;
-      ip += 8;
-      continue;
-    }
-    std::uint32_t bits = static_cast<std::uint32_t>(control) << 24;  // the next token's in bit 31
-    int tokens = 8;                                                  // tokens left in the group
-    bool aside = false;
-    while (true) {
-      const int literals = std::min(std::countl_zero(bits), tokens);
-      store_u64(op, load_u64(ip));
-      op += literals;
-      ip += literals;
-      tokens -= literals;
-      bits <<= literals;
-      if (tokens == 0) break;
-      const std::size_t pair = load_u16_le(ip);  // b1 | b2 << 8
+    const GroupPlan& plan = kGroupPlans[control];
+    unsigned r = 0;
+    for (; r < plan.refs; ++r) {
+      const std::uint8_t* const ref = ip + plan.at[r];
+      store_u64(op, load_u64(ref - plan.lits[r]));
+      op += plan.lits[r];
+      const std::size_t pair = load_u16_le(ref);  // b1 | b2 << 8
       const std::size_t offset = (pair & 0xFF) | ((pair >> 4) & 0xF00);
       const std::size_t length = ((pair >> 8) & 0x0F) + 2;
       if constexpr (kNearStart) {
-        aside = offset < 16 || offset > static_cast<std::size_t>(op - out);
+        if (offset < 16 || offset > static_cast<std::size_t>(op - out)) break;
       } else {
-        aside = offset < 16;
+        if (offset < 16) break;
       }
-      if (aside) break;
       copy16(op, op - offset);
-      copy16(op + 16, op + 16 - offset);
+      if (length > 16) copy16(op + 16, op + 16 - offset);
       op += length;
-      ip += 2;
-      bits <<= 1;
-      if (--tokens == 0) break;
     }
-    if (aside) {
-      std::size_t at_in = static_cast<std::size_t>(ip - in);
+    if (r < plan.refs) {
+      // The reference is token `at - r` of the group: each reference before it took two bytes.
+      const unsigned token = plan.at[r] - r;
+      std::size_t at_in = static_cast<std::size_t>(ip + plan.at[r] - in);
       std::size_t at_out = static_cast<std::size_t>(op - out);
-      going = finish_group(in, in_size, out, out_size, at_in, at_out, bits >> 24, tokens);
+      going = finish_group(in, in_size, out, out_size, at_in, at_out, (control << token) & 0xFF,
+                           8 - static_cast<int>(token));
       ip = in + at_in;
       op = out + at_out;
       if (!going) break;
+      continue;
     }
+    store_u64(op, load_u64(ip + plan.size - plan.tail));
+    op += plan.tail;
+    ip += plan.size;
   }
   ip_index = static_cast<std::size_t>(ip - in);
   op_index = static_cast<std::size_t>(op - out);
