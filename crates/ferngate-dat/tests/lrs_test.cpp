@@ -143,6 +143,29 @@ TEST(DecompressLrs, LongStreamsDecodeAsThePlainDecoderDoes) {
                                                                     .bytes()});
   cases.push_back({"eight literals at once",
                    StreamWriter().literals(400).references(30, 16, 17).literals(400).bytes()});
+  {
+    // Every control byte in turn, three times: while the output is young (so references may reach
+    // past its start), far from the start, and with one reference of each group closer than 16
+    // bytes, at a token that moves from group to group.
+    StreamWriter writer;
+    writer.literals(8);
+    std::mt19937 rng(5);
+    for (int pass = 0; pass < 3; ++pass) {
+      for (unsigned control = 0; control < 256; ++control) {
+        const unsigned near_token = pass == 2 ? control % 8 : 8;
+        for (unsigned token = 0; token < 8; ++token) {
+          if ((control << token & 0x80) == 0) {
+            writer.literal(static_cast<std::uint8_t>(rng()));
+          } else if (token == near_token) {
+            writer.reference(1 + rng() % 15, 2 + rng() % 16);
+          } else {
+            writer.reference(16 + rng() % 4080, 2 + rng() % 16);
+          }
+        }
+      }
+    }
+    cases.push_back({"every control byte", writer.bytes()});
+  }
   std::mt19937 rng(11);
   for (int round = 0; round < 12; ++round) {
     StreamWriter writer;
