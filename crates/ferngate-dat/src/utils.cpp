@@ -137,6 +137,9 @@ std::uint16_t load_u16_le(const std::uint8_t* p) {
 // Copies 16 bytes; the two ranges do not overlap.
 void copy16(std::uint8_t* dst, const std::uint8_t* src) { std::memcpy(dst, src, 16); }
 
+// Copies 8 bytes; the two ranges do not overlap.
+void copy8(std::uint8_t* dst, const std::uint8_t* src) { std::memcpy(dst, src, 8); }
+
 // Writes `run` bytes at `dst`, each a copy of the byte `offset` (1 to 15) before it, as a
 // byte-by-byte copy would; the stores may run up to 15 bytes past the run.
 void store_periodic_run(std::uint8_t* dst, std::size_t offset, std::size_t run) {
@@ -202,7 +205,7 @@ bool extends_run(const std::uint8_t* group, unsigned key, std::size_t& run) {
 }
 
 // Decodes the last `tokens` tokens of a group, the first of them a reference that the fast path
-// leaves aside: one closer than 16 bytes or reaching past the start of the output. `control`
+// leaves aside: one closer than 8 bytes or reaching past the start of the output. `control`
 // holds the first of these tokens' bits in bit 7. Returns false at offset 0, which ends the
 // stream. The room of the fast path holds for the group; a run that continues through whole
 // groups takes a group only where that room holds for it too.
@@ -302,12 +305,13 @@ constexpr std::array<GroupPlan, 256> kGroupPlans = make_group_plans();
 // Decodes whole groups while the input and the output have room for the largest group and the
 // slack of the wide copies: no token here can meet the end of the stream or the end of `out`.
 // A group goes as its plan says: each run of literals moved by one 16-byte copy, each reference by
-// a 16-byte copy (two for 17 bytes); the bytes written past what a token produces are
-// overwritten by the tokens that follow or cut at the end. References closer than 16 bytes,
-// which overlap their own output, and (while kNearStart) references reaching past the start of
-// the output are left to finish_group with the rest of their group. Starts on a control byte
-// with at least 16 bytes produced; stops between two groups when the room ends or (while
-// kNearStart) once `op` has passed `stop_at`. Returns false when the stream ends here (offset 0).
+// a 16-byte copy (two for 17 bytes), or by 8-byte copies when it reaches back 8 to 15 bytes; the
+// bytes written past what a token produces are overwritten by the tokens that follow or cut at
+// the end. References closer than 8 bytes, which overlap even an 8-byte copy, and (while
+// kNearStart) references reaching past the start of the output are left to finish_group with the
+// rest of their group. Starts on a control byte with at least 16 bytes produced; stops between
+// two groups when the room ends or (while kNearStart) once `op` has passed `stop_at`. Returns
+// false when the stream ends here (offset 0).
 template <bool kNearStart>
 bool decode_whole_groups(const std::uint8_t* in, std::size_t in_size, std::uint8_t* out,
                          std::size_t out_size, std::size_t& ip_index, std::size_t& op_index,
@@ -333,12 +337,18 @@ bool decode_whole_groups(const std::uint8_t* in, std::size_t in_size, std::uint8
       const std::size_t offset = (pair & 0xFF) | ((pair >> 4) & 0xF00);
       const std::size_t length = ((pair >> 8) & 0x0F) + 2;
       if constexpr (kNearStart) {
-        if (offset < 16 || offset > static_cast<std::size_t>(op - out)) break;
-      } else {
-        if (offset < 16) break;
+        if (offset > static_cast<std::size_t>(op - out)) break;
       }
-      copy16(op, op - offset);
-      if (length > 16) copy16(op + 16, op + 16 - offset);
+      if (offset < 16) [[unlikely]] {
+        if (offset < 8) break;
+        // 8 to 15 bytes back: 8-byte steps, each reading only bytes already written.
+        copy8(op, op - offset);
+        copy8(op + 8, op + 8 - offset);
+        if (length > 16) copy8(op + 16, op + 16 - offset);
+      } else {
+        copy16(op, op - offset);
+        if (length > 16) copy16(op + 16, op + 16 - offset);
+      }
       op += length;
     }
     if (r < plan.refs) {
