@@ -327,7 +327,7 @@ bool decode_whole_groups(const std::uint8_t* in, std::size_t in_size, std::uint8
     const GroupPlan& plan = kGroupPlans[control];
     unsigned r = 0;
     // Unrolled whole, each step has its own "one more reference?" branch, which the processor
-    // predicts apart from the others; as one loop, its exit would be mispredicted in most groups.
+    // predicts apart from the others; this measured faster than one loop sharing one exit branch.
 #pragma GCC unroll 8
     for (; r < plan.refs; ++r) {
       const std::uint8_t* const ref = ip + plan.at[r];
