@@ -5,6 +5,7 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <tuple>
 #include <unordered_set>
 #include <utility>
 
@@ -167,10 +168,8 @@ struct Region {
   std::unique_ptr<std::uint8_t[]> bytes;
   std::size_t capacity = 0;
   std::uint64_t start = 0;
-  std::uint64_t end = 0;          // the bytes [start, end) are held
-  bool ends_file = false;         // the read came back short: the file ends at `end`
-  std::size_t blocks_served = 0;  // blocks taken from it since it was read
-  bool around_jump = false;       // read around a block reached by a jump
+  std::uint64_t end = 0;   // the bytes [start, end) are held
+  bool ends_file = false;  // the read came back short: the file ends at `end`
 
   enum class Fit { Inside, PastEndOfFile, Outside };
 
@@ -184,12 +183,78 @@ struct Region {
   const std::uint8_t* at(std::uint64_t offset) const { return bytes.get() + (offset - start); }
 };
 
-// A region around a block reached by a jump spans twice the bytes still needed, within these
-// bounds; the region read at a chain's first block spans the blocks the file needs if they are
-// adjacent, up to kMaxRegion. A positioned read costs about as much as copying some tens of
-// kilobytes, so a region pays as soon as it serves a few blocks.
-constexpr std::uint64_t kMinRegion = 32 << 10;
+// The regions one chain has read, the oldest replaced by the next. A chain scattered over a
+// neighbourhood of the file comes back to where it has been, so a block is often inside a
+// region read for an earlier jump.
+class Regions {
+ public:
+  static constexpr std::size_t kKept = 4;
+
+  // The region holding the `length` bytes at `at` whole, or the one that ends the file before
+  // they end; null and Outside when no region answers the read.
+  std::pair<const Region*, Region::Fit> find(std::uint64_t at, std::uint64_t length) const {
+    for (const Region& region : regions_) {
+      if (const auto fit = region.fit(at, length); fit != Region::Fit::Outside) {
+        return {&region, fit};
+      }
+    }
+    return {nullptr, Region::Fit::Outside};
+  }
+
+  // The span for a region of the file around `at`: [start, start + length), moved off the bytes
+  // that kept regions hold below `at` and cut where one begins above it, but never cut below
+  // `at + keep` (the block at `at`).
+  std::pair<std::uint64_t, std::uint64_t> fresh_span(std::uint64_t at, std::uint64_t start,
+                                                     std::uint64_t length,
+                                                     std::uint64_t keep) const {
+    std::uint64_t end = start + length;
+    for (const Region& region : regions_) {
+      if (region.bytes == nullptr) continue;
+      if (region.end <= at && region.end > start) start = region.end;
+      if (region.start > at && region.start < end) end = region.start;
+    }
+    return {start, std::max(end, at + keep)};
+  }
+
+  // The buffer of the oldest region, to be refilled with `length` bytes of the file.
+  Region& replace_oldest(std::uint64_t length) {
+    Region& region = regions_[next_];
+    next_ = (next_ + 1) % kKept;
+    if (region.capacity < length) {
+      region.bytes = std::make_unique_for_overwrite<std::uint8_t[]>(length);
+      region.capacity = length;
+    }
+    region.start = region.end = 0;
+    region.ends_file = false;
+    return region;
+  }
+
+  // Forgets a region whose read failed.
+  static void drop(Region& region) {
+    region.bytes.reset();
+    region.capacity = 0;
+  }
+
+ private:
+  std::array<Region, kKept> regions_;
+  std::size_t next_ = 0;
+};
+
+// A region read at a chain's first block spans the blocks the file needs if they are adjacent,
+// up to kMaxRegion. A region around a block reached by a jump spans twice the bytes still
+// needed, within these bounds, a quarter of it before the block.
+constexpr std::uint64_t kMinRegion = 4 << 10;
 constexpr std::uint64_t kMaxRegion = 1 << 20;
+// A positioned read of bytes in the page cache costs about as much as copying this many more.
+// Regions read since a jump pay when the blocks they served would have cost more as reads of
+// their own than the last region's read did; once they do not, the chain reads no more regions,
+// which bounds what a scattered chain reads in vain.
+constexpr std::uint64_t kReadCostBytes = 32 << 10;
+
+bool regions_paid(std::size_t blocks_served, std::uint64_t block_size,
+                  std::uint64_t region_length) {
+  return blocks_served * (kReadCostBytes + block_size) >= kReadCostBytes + region_length;
+}
 
 }  // namespace
 
@@ -208,8 +273,10 @@ constexpr std::uint64_t kMaxRegion = 1 << 20;
 //   overwritten later).
 // - Jumps: chains whose blocks are scattered over a neighbourhood of the file are common, so a
 //   block reached by a jump, with more than one block still to come, is read with the region of
-//   the file around it; blocks inside the region are then copied from it without a read. Once a
-//   region around a jump serves no more than one block, this chain stops reading regions.
+//   the file around it, left out the bytes that the regions kept for the chain already hold;
+//   blocks inside any kept region are then copied from it without a read. Once the blocks served
+//   since the last region around a jump was read do not make up for its read, the chain stops
+//   reading regions.
 // - A read that comes back short ended at the end of the file. A link word or payload that the
 //   walk needs and that lies past it is the short read the two-read walk meets at the same
 //   block; bytes read ahead past the end where the chain goes elsewhere, or ends, fail nothing.
@@ -236,11 +303,14 @@ std::expected<std::vector<std::uint8_t>, DatError> DatDatabase::read_file_data(
   std::array<std::array<std::uint8_t, 4>, kMaxWindow> links;
   std::vector<std::span<std::uint8_t>> pieces;  // each block's link word, then its payload
   std::size_t window = 1;
-  Region region;
-  bool regions_pay = true;  // false once a region around a jump served no more than one block
-  bool jumped = false;      // the link that led to `current` skipped over the file
-  bool at_start = true;     // `current` is the chain's first block
-  bool plain = false;       // after an operating system error: two reads per block
+  Regions regions;
+  std::uint64_t region_length = 0;  // the bytes of the region read last
+  std::size_t region_served = 0;    // blocks served from the regions since then
+  bool regions_pay = true;          // false once regions around jumps stopped paying
+  bool around_jump = false;         // the region read last lies around a jump
+  bool jumped = false;              // the link that led to `current` skipped over the file
+  bool at_start = true;             // `current` is the chain's first block
+  bool plain = false;               // after an operating system error: two reads per block
   const auto short_read = [] { return std::unexpected(DatError(IoError::short_read())); };
 
   while (remaining > 0) {
@@ -264,57 +334,57 @@ std::expected<std::vector<std::uint8_t>, DatError> DatDatabase::read_file_data(
       continue;
     }
 
-    // A block inside the region is copied from it.
-    if (const auto link_fit = region.fit(current, 4); link_fit != Region::Fit::Outside) {
+    // A block inside a kept region is copied from it.
+    if (const auto [link_region, link_fit] = regions.find(current, 4);
+        link_fit != Region::Fit::Outside) {
       if (link_fit == Region::Fit::PastEndOfFile) return short_read();
-      const std::uint32_t next_address = load_u32(region.at(current));
+      const std::uint32_t next_address = load_u32(link_region->at(current));
       const std::size_t to_read =
           next_address == 0 ? remaining : std::min(remaining, block_data_size);
-      const auto payload_fit = region.fit(current + 4, to_read);
+      const auto [payload_region, payload_fit] = regions.find(current + 4, to_read);
       if (payload_fit == Region::Fit::PastEndOfFile) return short_read();
       if (payload_fit == Region::Fit::Inside) {
-        std::memcpy(buffer.data() + buffer_offset, region.at(current + 4), to_read);
+        std::memcpy(buffer.data() + buffer_offset, payload_region->at(current + 4), to_read);
         buffer_offset += to_read;
         remaining -= to_read;
         visited.push_back(static_cast<std::uint32_t>(current));
-        ++region.blocks_served;
+        ++region_served;
         jumped = next_address != current + block_size;
         current = next_address;
         window = 1;
         continue;
       }
-      // The payload runs past the region: the block is read below.
+      // The payload runs past every region: the block is read below.
     }
 
     // The first block, or a block reached by a jump, with more to come: a region of the file.
     if ((jumped || at_start) && regions_pay && remaining > block_data_size) {
       const bool from_start = std::exchange(at_start, false);
-      if (region.around_jump && region.blocks_served <= 1) {
+      if (around_jump && !regions_paid(region_served, block_size, region_length)) {
         regions_pay = false;
       } else {
         const std::uint64_t blocks_needed = (remaining + block_data_size - 1) / block_data_size;
-        const std::uint64_t length =
-            from_start
-                ? std::min(blocks_needed * block_size, kMaxRegion)
-                : std::clamp<std::uint64_t>(remaining * std::uint64_t{2}, kMinRegion, kMaxRegion);
-        if (region.capacity < length) {
-          region.bytes = std::make_unique_for_overwrite<std::uint8_t[]>(length);
-          region.capacity = length;
+        std::uint64_t start = current;
+        std::uint64_t end = current + std::min(blocks_needed * block_size, kMaxRegion);
+        if (!from_start) {
+          const std::uint64_t length =
+              std::clamp<std::uint64_t>(remaining * std::uint64_t{2}, kMinRegion, kMaxRegion);
+          std::tie(start, end) = regions.fresh_span(
+              current, current - std::min(current, length / 4), length, block_size);
         }
-        const std::uint64_t start = from_start             ? current
-                                    : current > length / 2 ? current - length / 2
-                                                           : 0;
-        region.around_jump = !from_start;
-        auto got = file_.read_at_most(std::span(region.bytes.get(), length), start);
+        Region& region = regions.replace_oldest(end - start);
+        auto got = file_.read_at_most(std::span(region.bytes.get(), end - start), start);
         if (!got) {
-          region.bytes.reset();
+          Regions::drop(region);
           plain = true;
           continue;
         }
         region.start = start;
         region.end = start + *got;
-        region.ends_file = *got < length;
-        region.blocks_served = 0;
+        region.ends_file = *got < end - start;
+        region_length = end - start;
+        region_served = 0;
+        around_jump = !from_start;
         // The region now holds the link word at `current`, or the file ends before it.
         if (region.fit(current, 4) != Region::Fit::Outside) continue;
         regions_pay = false;

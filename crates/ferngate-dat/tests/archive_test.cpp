@@ -307,12 +307,14 @@ TEST_F(ArchiveTest, ChainReadsGiveTheBytesAndErrorsOfTwoReadsPerBlock) {
     return links;
   };
   // Reads of whole regions of the file serve chains that jump about a neighbourhood; for these
-  // short chains a region spans 32 KiB (2048 slots) centred on the block a jump reaches.
+  // short chains a region around a jump spans 4 KiB (256 slots), 1 KiB of it before the block
+  // the jump reaches, less what regions read earlier for the chain hold.
   constexpr std::uint32_t kFar = 20000;   // slots: a file of 320 KiB
   constexpr std::uint32_t kLong = 70000;  // slots: more than the 1 MiB a region holds at most
-  // Blocks at the end of the region read around slot 10004: one whose link word is the
+  // Blocks at the end of the region read around slot 10100: one whose link word is the
   // region's last four bytes, one whose payload runs two bytes past it.
-  const std::uint32_t region_end = slot(10004) + (16 << 10);
+  const std::uint32_t jump = slot(10100);
+  const std::uint32_t region_end = jump + (3 << 10);
   const std::uint32_t straddling = region_end - 4;
   const std::uint32_t two_past = region_end - 4 - kPayload + 2;
   const auto join = [](std::vector<Link> a, const std::vector<Link>& b) {
@@ -363,13 +365,22 @@ TEST_F(ArchiveTest, ChainReadsGiveTheBytesAndErrorsOfTwoReadsPerBlock) {
            {slot(10000), slot(19000), slot(100), slot(5000), slot(15000), slot(300), slot(19999)}),
        slot(10000), 7 * kPayload, slot(kFar), true},
       {"a block whose payload runs past the region",
-       through({slot(10000), slot(10004), straddling, slot(10001), slot(10002)}), slot(10000),
+       through({slot(10000), jump, straddling, slot(10101), slot(10002)}), slot(10000),
        5 * kPayload, slot(kFar), true},
-      {"a payload two bytes past the region",
-       through({slot(10000), slot(10004), two_past, slot(10001)}), slot(10000), 4 * kPayload,
-       slot(kFar), true},
-      {"a last block read on past the region", through({slot(10000), slot(10004), straddling}),
+      {"a payload two bytes past the region", through({slot(10000), jump, two_past, slot(10101)}),
+       slot(10000), 4 * kPayload, slot(kFar), true},
+      {"a last block read on past the region", through({slot(10000), jump, straddling}),
        slot(10000), 4 * kPayload + 300, slot(kFar), true},
+      {"a chain coming back to the regions of earlier jumps",
+       through({slot(0), slot(5000), slot(1), slot(10000), slot(5001), slot(2), slot(10001),
+                slot(5002)}),
+       slot(0), 8 * kPayload, slot(kFar), true},
+      {"a region around a jump starting where the first blocks' span ends",
+       through({slot(10000), slot(10010), slot(9999), slot(10002)}), slot(10000), 4 * kPayload,
+       slot(kFar), true},
+      {"a region around a jump ending where the first blocks' span starts",
+       through({slot(10000), slot(9990), slot(9991), slot(10001), slot(9992)}), slot(10000),
+       5 * kPayload, slot(kFar), true},
       {"a region reaching the end of the file",
        through({slot(10000), slot(10005), slot(10003), slot(10009)}), slot(10000), 4 * kPayload,
        slot(10010), true},
