@@ -6,6 +6,7 @@
 
 #include "archive_writer.hpp"
 #include "lib.hpp"
+#include "reference_chain_reader.hpp"
 #include "temp_dir.hpp"
 
 namespace ferngate_dat {
@@ -235,41 +236,6 @@ TEST_F(ArchiveTest, ChainsReadExactlyTheirSize) {
   EXPECT_EQ(opened->get_file(1).value(), one_block);
 }
 
-// Two positioned reads per block, the link word and then the payload, on an in-memory file: the
-// walk whose bytes and errors the reader must give, however it groups its reads.
-std::expected<Bytes, DatError> two_reads_per_block(const Bytes& file, std::uint32_t block_size,
-                                                   std::uint32_t offset, std::uint32_t size) {
-  if (size == 0) return Bytes{};
-  if (size > file.size()) return std::unexpected(DatError(IoError::short_read()));
-  const auto read = [&file](std::uint64_t at, std::size_t count) -> std::optional<Bytes> {
-    if (at + count > file.size()) return std::nullopt;
-    return Bytes(file.begin() + static_cast<std::ptrdiff_t>(at),
-                 file.begin() + static_cast<std::ptrdiff_t>(at + count));
-  };
-  Bytes out;
-  std::vector<std::uint64_t> visited;
-  std::uint64_t current = offset;
-  while (out.size() < size) {
-    const auto link = read(current, 4);
-    if (!link) return std::unexpected(DatError(IoError::short_read()));
-    const std::uint32_t next = ferngate_testing::get_u32(*link, 0);
-    const std::size_t left = size - out.size();
-    const auto payload =
-        read(current + 4, next == 0 ? left : std::min<std::size_t>(left, block_size - 4));
-    if (!payload) return std::unexpected(DatError(IoError::short_read()));
-    out.insert(out.end(), payload->begin(), payload->end());
-    visited.push_back(current);
-    current = next;
-  }
-  std::sort(visited.begin(), visited.end());
-  if (const auto again = std::adjacent_find(visited.begin(), visited.end());
-      again != visited.end()) {
-    return std::unexpected(DatError::corruption(fmt::format(
-        "block chain from offset 0x{:08X} passes the block at 0x{:08X} twice", offset, *again)));
-  }
-  return out;
-}
-
 TEST_F(ArchiveTest, ChainReadsGiveTheBytesAndErrorsOfTwoReadsPerBlock) {
   // Blocks of 16 bytes (12 of payload) in numbered slots after the header area; every byte of
   // the file differs from its neighbours, so a payload from the wrong place shows.
@@ -427,7 +393,7 @@ TEST_F(ArchiveTest, ChainReadsGiveTheBytesAndErrorsOfTwoReadsPerBlock) {
     for (const Link& link : c.links) {
       if (link.from + 4 <= image.size()) ferngate_testing::put_u32(image, link.from, link.to);
     }
-    const auto expected = two_reads_per_block(image, kBlock, c.first, c.size);
+    const auto expected = ferngate_testing::reference_read_chain(image, kBlock, c.first, c.size);
     ASSERT_EQ(expected.has_value(), c.succeeds) << (expected ? "" : expected.error().message());
 
     const auto opened = open_image(image);
