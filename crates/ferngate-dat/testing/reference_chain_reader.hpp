@@ -16,8 +16,8 @@ namespace ferngate_testing {
 /// The `size` bytes of the chain starting at `offset` in `file`, read block by block with blocks
 /// of `block_size` bytes; a link word or payload past the end of `file` is a short read, and a
 /// chain that passes a block twice is corrupt.
-[[nodiscard]] std::expected<std::vector<std::uint8_t>, ferngate_dat::DatError>
-reference_read_chain(std::span<const std::uint8_t> file, std::uint32_t block_size,
-                     std::uint32_t offset, std::uint32_t size);
+[[nodiscard]] std::expected<std::vector<std::uint8_t>, ferngate_dat::DatError> reference_read_chain(
+    std::span<const std::uint8_t> file, std::uint32_t block_size, std::uint32_t offset,
+    std::uint32_t size);
 
 }  // namespace ferngate_testing
