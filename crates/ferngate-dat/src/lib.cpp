@@ -273,7 +273,7 @@ bool regions_paid(std::size_t blocks_served, std::uint64_t block_size,
 //   overwritten later).
 // - Jumps: chains whose blocks are scattered over a neighbourhood of the file are common, so a
 //   block reached by a jump, with more than one block still to come, is read with the region of
-//   the file around it, left out the bytes that the regions kept for the chain already hold;
+//   the file around it, less the bytes that the regions kept for the chain already hold;
 //   blocks inside any kept region are then copied from it without a read. Once the blocks served
 //   since the last region around a jump was read do not make up for its read, the chain stops
 //   reading regions.
