@@ -78,7 +78,10 @@ void Canvas::thumbnail(int x, int y, int box, const DecodedTexture& texture) {
       const std::uint64_t x0 = dx * src_w / dst_w;
       const std::uint64_t x1 = std::max(x0 + 1, (dx + 1) * src_w / dst_w);
       // Sums of colour weighted by alpha, and of alpha, over the covered source pixels.
-      std::uint64_t r = 0, g = 0, b = 0, a = 0;
+      std::uint64_t r = 0;
+      std::uint64_t g = 0;
+      std::uint64_t b = 0;
+      std::uint64_t a = 0;
       for (std::uint64_t sy = y0; sy < y1; ++sy) {
         const std::uint8_t* px = &texture.rgba[(sy * src_w + x0) * 4];
         for (std::uint64_t sx = x0; sx < x1; ++sx, px += 4) {

@@ -1,7 +1,7 @@
 // `ferngate cat`: one stored file's bytes, decompressed, on standard output.
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
+#include <system_error>
 
 #include <fmt/format.h>
 
@@ -23,8 +23,8 @@ CommandResult run_cat(const std::filesystem::path& archive, std::uint32_t id) {
   }
   if (std::fwrite(bytes->data(), 1, bytes->size(), stdout) != bytes->size() ||
       std::fflush(stdout) != 0) {
-    return std::unexpected(CommandError::failure(
-        fmt::format("cannot write to standard output: {}", std::strerror(errno))));
+    return std::unexpected(CommandError::failure(fmt::format(
+        "cannot write to standard output: {}", std::generic_category().message(errno))));
   }
   return {};
 }

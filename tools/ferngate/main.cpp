@@ -1,6 +1,7 @@
 // ferngate: look inside a portal archive. Parses the command line with CLI11, runs one
 // subcommand, and turns its error into one line on standard error and the exit status.
 #include <cstdio>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -81,9 +82,7 @@ CommandResult run(const CLI::App& app, const Arguments& args) {
   return ferngate_cli::run_sheet(args.archive, args.output, args.sheet);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int run_cli(int argc, char** argv) {
   Arguments args;
   CLI::App app{
       "Looks inside a portal archive: its header and directory, the bytes of its stored files, "
@@ -170,9 +169,28 @@ int main(int argc, char** argv) {
 
   const CommandResult result = run(app, args);
   if (!result) {
-    std::fflush(stdout);
+    static_cast<void>(std::fflush(stdout));  // whatever went out before the failure
     fmt::print(stderr, "ferngate: {}\n", result.error().message);
     return result.error().exit_status();
   }
   return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Out of memory, say: one line and status 1, as for any other failure. Nothing is left to do
+  // if even that line cannot be written.
+  // NOLINTBEGIN(cert-err33-c)
+  try {
+    return run_cli(argc, argv);
+  } catch (const std::exception& error) {
+    std::fputs("ferngate: ", stderr);
+    std::fputs(error.what(), stderr);
+    std::fputs("\n", stderr);
+  } catch (...) {
+    std::fputs("ferngate: unexpected failure\n", stderr);
+  }
+  // NOLINTEND(cert-err33-c)
+  return 1;
 }

@@ -2,7 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
+#include <system_error>
 
 #include <fmt/format.h>
 #include <png.h>
@@ -21,8 +21,9 @@ class OutputFile {
   OutputFile& operator=(const OutputFile&) = delete;
   ~OutputFile() {
     if (file_ == nullptr) return;
-    std::fclose(file_);
-    std::remove(path_.c_str());
+    // An unfinished file: closed and removed as far as that goes, the failure already reported.
+    static_cast<void>(std::fclose(file_));
+    static_cast<void>(std::remove(path_.c_str()));
   }
 
   std::FILE* get() const { return file_; }
@@ -32,7 +33,7 @@ class OutputFile {
     if (std::fflush(file_) != 0 || std::ferror(file_) != 0) error = errno != 0 ? errno : EIO;
     if (std::fclose(file_) != 0 && error == 0) error = errno;
     file_ = nullptr;
-    if (error != 0) std::remove(path_.c_str());
+    if (error != 0) static_cast<void>(std::remove(path_.c_str()));  // the error is what counts
     return error;
   }
 
@@ -58,7 +59,8 @@ std::expected<void, std::string> write_png(const std::filesystem::path& path,
 
   OutputFile file(path);
   if (file.get() == nullptr) {
-    return std::unexpected(fmt::format("cannot write {}: {}", path.string(), std::strerror(errno)));
+    return std::unexpected(
+        fmt::format("cannot write {}: {}", path.string(), std::generic_category().message(errno)));
   }
   // libpng's simplified API: it keeps its own error handling (no setjmp here) and reports
   // failures in `message`.
@@ -77,7 +79,8 @@ std::expected<void, std::string> write_png(const std::filesystem::path& path,
     return std::unexpected(fmt::format("cannot write {}: {}", path.string(), reason));
   }
   if (const int error = file.close(); error != 0) {
-    return std::unexpected(fmt::format("cannot write {}: {}", path.string(), std::strerror(error)));
+    return std::unexpected(
+        fmt::format("cannot write {}: {}", path.string(), std::generic_category().message(error)));
   }
   return {};
 }

@@ -33,7 +33,7 @@ void ProgressBar::draw(std::size_t done) {
   const std::size_t filled = done * kBarWidth / total_;
   fmt::print(stderr, "\r{} [{:#<{}}{:.<{}}] {}/{} {:3}%", label_, "", filled, "",
              kBarWidth - filled, done, total_, done * 100 / total_);
-  std::fflush(stderr);
+  static_cast<void>(std::fflush(stderr));  // a bar that cannot be shown costs nothing
   drawn_ = true;
 }
 
@@ -41,7 +41,7 @@ void ProgressBar::clear() {
   if (drawn_) {
     // Carriage return, then erase the line (ANSI "erase in line", understood by terminals).
     fmt::print(stderr, "\r\x1b[2K");
-    std::fflush(stderr);
+    static_cast<void>(std::fflush(stderr));
   }
   drawn_ = false;
   enabled_ = false;

@@ -51,6 +51,7 @@ std::vector<std::uint32_t> spread_sample(const std::vector<std::uint32_t>& ids, 
   count = std::min(count, ids.size());
   if (count <= 1) return {ids.begin(), ids.begin() + static_cast<std::ptrdiff_t>(count)};
   std::vector<std::uint32_t> sample;
+  sample.reserve(count);
   for (std::size_t i = 0; i < count; ++i) {
     sample.push_back(ids[i * (ids.size() - 1) / (count - 1)]);
   }
@@ -81,6 +82,7 @@ std::vector<FormatGroup> group_by_format(const ferngate_dat::DatDatabase& dat,
     group.ids.push_back(ids[i]);
   }
   std::vector<FormatGroup> groups;
+  groups.reserve(by_format.size());
   for (auto& [raw, group] : by_format) groups.push_back(std::move(group));
   return groups;
 }
@@ -134,6 +136,7 @@ CommandResult run_sheet(const std::filesystem::path& archive, const std::filesys
 
   const int note_lines = static_cast<int>(notes.size());
   std::vector<std::size_t> sizes;
+  sizes.reserve(groups.size());
   for (const FormatGroup& group : groups) sizes.push_back(group.sample.size());
   const SheetLayout layout = layout_sheet(
       sizes, {.thumb = options.thumb,

@@ -28,7 +28,7 @@ void gather_block(const Image& image, int bx, int by, std::uint8_t (&texels)[64]
       const std::size_t at = (static_cast<std::size_t>(y) * static_cast<std::size_t>(image.width) +
                               static_cast<std::size_t>(x)) *
                              4;
-      std::copy_n(&image.rgba[at], 4, &texels[(row * 4 + col) * 4]);
+      std::copy_n(&image.rgba[at], 4, &texels[static_cast<std::size_t>(row * 4 + col) * 4]);
     }
   }
 }
@@ -106,7 +106,10 @@ std::vector<std::uint8_t> pack_pixels(const Image& image, std::uint32_t format_r
   const std::size_t pixels = image.rgba.size() / 4;
   for (std::size_t i = 0; i < pixels; ++i) {
     const std::uint8_t* px = &image.rgba[i * 4];
-    const std::uint32_t r = px[0], g = px[1], b = px[2], a = px[3];
+    const std::uint32_t r = px[0];
+    const std::uint32_t g = px[1];
+    const std::uint32_t b = px[2];
+    const std::uint32_t a = px[3];
     switch (format_raw) {
       case raw::kR8G8B8:
         out.insert(out.end(), {px[2], px[1], px[0]});

@@ -70,7 +70,9 @@ std::vector<std::uint16_t> paint_field(Random& random, int width, int height) {
       static_cast<Pattern>(random.below(static_cast<std::uint32_t>(Pattern::Count)));
   switch (pattern) {
     case Pattern::Gradient: {
-      const auto [ax, ay] = random_direction(random);
+      const auto direction = random_direction(random);
+      const int ax = direction.first;
+      const int ay = direction.second;
       const std::int64_t corners[] = {
           0, std::int64_t{ax} * (width - 1), std::int64_t{ay} * (height - 1),
           std::int64_t{ax} * (width - 1) + std::int64_t{ay} * (height - 1)};
@@ -93,13 +95,15 @@ std::vector<std::uint16_t> paint_field(Random& random, int width, int height) {
     case Pattern::Rings: {
       const int cx = random.between(0, width - 1);
       const int cy = random.between(0, height - 1);
-      const std::int64_t period = 16 * random.between(3, std::max(4, small / 3));
+      const std::int64_t period = std::int64_t{16} * random.between(3, std::max(4, small / 3));
       fill(out, width, height,
            [&](int x, int y) { return triangle(distance16(x - cx, y - cy), period); });
       break;
     }
     case Pattern::Stripes: {
-      const auto [ax, ay] = random_direction(random);
+      const auto direction = random_direction(random);
+      const int ax = direction.first;
+      const int ay = direction.second;
       const std::int64_t period = random.between(4, std::max(5, small / 2));
       const bool hard = random.chance(400);
       const std::int64_t shift = 4 * (std::int64_t{width} + height);
@@ -134,7 +138,7 @@ std::vector<std::uint16_t> paint_field(Random& random, int width, int height) {
       const int cx = random.between(width / 4, width - 1 - width / 4);
       const int cy = random.between(height / 4, height - 1 - height / 4);
       const std::int64_t radius16 =
-          16 * random.between(std::max(1, small / 4), std::max(width, height));
+          std::int64_t{16} * random.between(std::max(1, small / 4), std::max(width, height));
       fill(out, width, height, [&](int x, int y) -> std::uint32_t {
         const std::int64_t d = distance16(x - cx, y - cy);
         return d >= radius16 ? 0 : static_cast<std::uint32_t>(kFull - d * kFull / radius16);
@@ -142,22 +146,25 @@ std::vector<std::uint16_t> paint_field(Random& random, int width, int height) {
       break;
     }
     case Pattern::Plaid: {
-      const std::int64_t period_x = 16 * random.between(4, std::max(5, width / 2));
-      const std::int64_t period_y = 16 * random.between(4, std::max(5, height / 2));
+      const std::int64_t period_x = std::int64_t{16} * random.between(4, std::max(5, width / 2));
+      const std::int64_t period_y = std::int64_t{16} * random.between(4, std::max(5, height / 2));
       fill(out, width, height, [&](int x, int y) {
-        return (triangle(x * 16, period_x) + triangle(y * 16, period_y)) / 2;
+        return (triangle(std::int64_t{x} * 16, period_x) +
+                triangle(std::int64_t{y} * 16, period_y)) /
+               2;
       });
       break;
     }
     case Pattern::Waves: {
-      const std::int64_t period = 16 * random.between(4, std::max(5, small / 2));
-      const std::int64_t swing_period = 16 * random.between(4, std::max(5, small));
+      const std::int64_t period = std::int64_t{16} * random.between(4, std::max(5, small / 2));
+      const std::int64_t swing_period = std::int64_t{16} * random.between(4, std::max(5, small));
       const std::int64_t amplitude = random.between(2, std::max(3, small / 4));
       const bool across = random.chance(500);
       fill(out, width, height, [&](int x, int y) {
         const int along = across ? y : x;
         const int other = across ? x : y;
-        const std::int64_t swing = triangle(other * 16, swing_period) * amplitude / kFull;
+        const std::int64_t swing =
+            triangle(std::int64_t{other} * 16, swing_period) * amplitude / kFull;
         return triangle((along + swing) * 16, period);
       });
       break;
@@ -181,7 +188,7 @@ std::vector<std::uint32_t> paint_ramp(Random& random, std::size_t size, bool alp
                      random.below(256) * scale / 255, random.below(256) * scale / 255});
   }
   std::vector<std::uint32_t> ramp(size);
-  const std::uint64_t segments = static_cast<std::uint64_t>(stop_count - 1);
+  const auto segments = static_cast<std::uint64_t>(stop_count - 1);
   for (std::size_t i = 0; i < size; ++i) {
     // Position along the ramp in 1/65536 steps of a segment.
     const std::uint64_t pos = size > 1 ? i * segments * 65536 / (size - 1) : 0;

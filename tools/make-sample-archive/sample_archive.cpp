@@ -139,7 +139,9 @@ std::vector<TexturePlan> plan_textures(const SampleOptions& options, std::size_t
   for (std::size_t i = 0; i < count; ++i) {
     TexturePlan& plan = plans[i];
     // The first two records guarantee both prefixes; after that about one in ten is 0x07.
-    const int prefix = i == 0 ? 0 : i == 1 ? 1 : random.chance(100) ? 1 : 0;
+    int prefix = 0;
+    if (i == 1) prefix = 1;
+    if (i > 1) prefix = random.chance(100) ? 1 : 0;
     next_id[prefix] += static_cast<std::uint32_t>(random.between(1, 4));
     plan.id = next_id[prefix];
     plan.format_raw = formats[i];

@@ -26,7 +26,8 @@ bool is_other(std::uint32_t raw) {
 // "[1, 2, 3]": the first IDs of a list, in decimal.
 std::string sample_ids(const std::vector<std::uint32_t>& ids) {
   const auto count = std::min(ids.size(), kIdsPerFormatSample);
-  return fmt::format("[{}]", fmt::join(ids.begin(), ids.begin() + count, ", "));
+  return fmt::format(
+      "[{}]", fmt::join(ids.begin(), ids.begin() + static_cast<std::ptrdiff_t>(count), ", "));
 }
 
 }  // namespace

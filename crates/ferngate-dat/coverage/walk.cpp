@@ -37,8 +37,8 @@ void convert_and_verify(std::uint32_t id, const Texture& texture, Tallies& talli
   }
 
   // A JPEG texture converts to as many pixels as its stream declares, whatever the record says.
-  std::uint32_t expected_w = static_cast<std::uint32_t>(texture.width);
-  std::uint32_t expected_h = static_cast<std::uint32_t>(texture.height);
+  auto expected_w = static_cast<std::uint32_t>(texture.width);
+  auto expected_h = static_cast<std::uint32_t>(texture.height);
   if (texture.format() == SurfacePixelFormat::Kind::CustomRawJpeg) {
     const auto dimensions = texture.jpeg_dimensions().value_or(std::pair{0U, 0U});
     expected_w = dimensions.first;

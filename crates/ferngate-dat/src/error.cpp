@@ -1,6 +1,6 @@
 #include "error.hpp"
 
-#include <cstring>
+#include <system_error>
 
 #include <fmt/format.h>
 
@@ -13,7 +13,9 @@ IoError IoError::unexpected_eof(std::string text) {
 }
 
 std::string IoError::message() const {
-  return kind_ == Kind::Os ? std::string(std::strerror(code_)) : text_;
+  // The category's text is strerror's, made without strerror's shared buffer: get_file may fail
+  // on several threads at once.
+  return kind_ == Kind::Os ? std::generic_category().message(code_) : text_;
 }
 
 std::string IoError::debug() const {

@@ -397,7 +397,7 @@ std::expected<std::vector<std::uint8_t>, DatError> DatDatabase::read_file_data(
     pieces.clear();
     for (std::size_t left = remaining, at = buffer_offset; blocks < window && left > 0; ++blocks) {
       const std::size_t take = std::min(left, block_data_size);
-      pieces.push_back(links[blocks]);
+      pieces.emplace_back(links[blocks]);
       pieces.push_back(std::span(buffer).subspan(at, take));
       at += take;
       left -= take;

@@ -354,8 +354,8 @@ bool decode_whole_groups(const std::uint8_t* in, std::size_t in_size, std::uint8
     if (r < plan.refs) {
       // The reference is token `at - r` of the group: each reference before it took two bytes.
       const unsigned token = plan.at[r] - r;
-      std::size_t at_in = static_cast<std::size_t>(ip + plan.at[r] - in);
-      std::size_t at_out = static_cast<std::size_t>(op - out);
+      auto at_in = static_cast<std::size_t>(ip + plan.at[r] - in);
+      auto at_out = static_cast<std::size_t>(op - out);
       going = finish_group(in, in_size, out, out_size, at_in, at_out, (control << token) & 0xFF,
                            8 - static_cast<int>(token));
       ip = in + at_in;
@@ -465,7 +465,8 @@ bool is_valid_utf8(std::string_view text) {
     if (lead < 0x80) {
       ++i;
       continue;
-    } else if ((lead & 0xE0) == 0xC0) {
+    }
+    if ((lead & 0xE0) == 0xC0) {
       extra = 1;
       code = lead & 0x1F;
     } else if ((lead & 0xF0) == 0xE0) {
@@ -506,7 +507,9 @@ std::optional<std::filesystem::path> find_portal_dat_path(const char* env_value,
 }
 
 std::optional<std::filesystem::path> get_portal_dat_path() {
-  return find_portal_dat_path(std::getenv("FERNGATE_PORTAL_DAT"), FERNGATE_DAT_SOURCE_DIR);
+  // The caller's environment, read as it stands; this library never sets it.
+  return find_portal_dat_path(std::getenv("FERNGATE_PORTAL_DAT"),  // NOLINT(concurrency-mt-unsafe)
+                              FERNGATE_DAT_SOURCE_DIR);
 }
 
 }  // namespace ferngate_dat

@@ -30,7 +30,8 @@ struct ErrorManager {
 };
 
 [[noreturn]] void on_error_exit(j_common_ptr cinfo) {
-  std::longjmp(reinterpret_cast<ErrorManager*>(cinfo->err)->jump, 1);
+  // compress_rows holds no object with a destructor, so the jump skips nothing that must run.
+  std::longjmp(reinterpret_cast<ErrorManager*>(cinfo->err)->jump, 1);  // NOLINT(cert-err52-cpp)
 }
 
 void on_output_message(j_common_ptr /*cinfo*/) {}
@@ -43,7 +44,7 @@ bool compress_rows(const Encoding& e, const std::uint8_t* pixels, int components
   cinfo.err = jpeg_std_error(&errors.base);
   errors.base.error_exit = on_error_exit;
   errors.base.output_message = on_output_message;
-  if (setjmp(errors.jump) != 0) {
+  if (setjmp(errors.jump) != 0) {  // NOLINT(cert-err52-cpp): see on_error_exit
     jpeg_destroy_compress(&cinfo);
     return false;
   }
@@ -66,7 +67,7 @@ bool compress_rows(const Encoding& e, const std::uint8_t* pixels, int components
   const std::size_t stride =
       static_cast<std::size_t>(e.width) * static_cast<std::size_t>(components);
   while (cinfo.next_scanline < cinfo.image_height) {
-    JSAMPROW row = const_cast<JSAMPROW>(pixels + cinfo.next_scanline * stride);
+    auto row = const_cast<JSAMPROW>(pixels + cinfo.next_scanline * stride);
     jpeg_write_scanlines(&cinfo, &row, 1);
   }
   jpeg_finish_compress(&cinfo);
@@ -77,7 +78,14 @@ bool compress_rows(const Encoding& e, const std::uint8_t* pixels, int components
 }  // namespace
 
 int components_of(J_COLOR_SPACE space) {
-  return space == JCS_GRAYSCALE ? 1 : space == JCS_CMYK ? 4 : 3;
+  switch (space) {
+    case JCS_GRAYSCALE:
+      return 1;
+    case JCS_CMYK:
+      return 4;
+    default:
+      return 3;
+  }
 }
 
 std::optional<std::vector<std::uint8_t>> compress_jpeg(const Encoding& e,

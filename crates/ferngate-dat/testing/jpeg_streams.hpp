@@ -22,7 +22,7 @@ struct Encoding {
       std::nullopt;  // the stream's colour space when not the default
   bool progressive = false;
   bool arithmetic = false;
-  std::vector<jpeg_scan_info> scans = {};  // a scan script of its own
+  std::vector<jpeg_scan_info> scans;  // a scan script of its own
   int quality = 85;
 };
 

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <system_error>
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -12,8 +13,6 @@
 #include <unistd.h>
 
 #include "temp_dir.hpp"
-
-extern char** environ;
 
 namespace ferngate_testing {
 
@@ -42,12 +41,14 @@ ProgramResult run_program(const std::filesystem::path& program,
     if (value) env_strings.push_back(name + "=" + *value);
   }
   std::vector<char*> envp;
+  envp.reserve(env_strings.size() + 1);
   for (auto& entry : env_strings) envp.push_back(entry.data());
   envp.push_back(nullptr);
 
   std::vector<std::string> argv_strings = {program.string()};
   argv_strings.insert(argv_strings.end(), args.begin(), args.end());
   std::vector<char*> argv;
+  argv.reserve(argv_strings.size() + 1);
   for (auto& arg : argv_strings) argv.push_back(arg.data());
   argv.push_back(nullptr);
 
@@ -68,7 +69,7 @@ ProgramResult run_program(const std::filesystem::path& program,
 
   ProgramResult result;
   if (spawned != 0) {
-    result.err = std::string("cannot start program: ") + std::strerror(spawned);
+    result.err = std::string("cannot start program: ") + std::generic_category().message(spawned);
     return result;
   }
 

@@ -188,7 +188,8 @@ std::atomic<const Kernel*> g_kernel{nullptr};
 // The best available kernel, or the one FERNGATE_DXT_KERNEL names if it is available.
 [[nodiscard]] const Kernel* initial_kernel() {
   constexpr KernelId kAll[] = {KernelId::kScalar, KernelId::kSsse3, KernelId::kAvx2};
-  if (const char* wanted = std::getenv("FERNGATE_DXT_KERNEL")) {
+  // Read once, when the first conversion picks the kernel; nothing here sets the environment.
+  if (const char* wanted = std::getenv("FERNGATE_DXT_KERNEL")) {  // NOLINT(concurrency-mt-unsafe)
     for (const KernelId id : kAll) {
       if (kernel_name(id) == wanted && kernel_available(id)) return table_of(id);
     }

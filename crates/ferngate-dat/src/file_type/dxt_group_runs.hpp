@@ -8,7 +8,7 @@
 #include <cstring>
 
 namespace ferngate_dat::dxt_detail {
-namespace {
+namespace {  // NOLINT(cert-dcl59-cpp): one copy per instruction set, as said above
 
 // `decode_group(src, dst, stride)` decodes kGroup blocks of kBlockSize bytes stored one after
 // the other at `src` into kGroup 4 x 4 texel tiles side by side at `dst`, rows `stride` apart.

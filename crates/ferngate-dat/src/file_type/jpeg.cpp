@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include <fmt/format.h>
 
@@ -52,13 +53,24 @@ struct Session {
 
 Session& session_of(j_common_ptr cinfo) { return *static_cast<Session*>(cinfo->client_data); }
 
+// libjpeg reports a failure by calling back into this file, from inside its own C frames; the
+// way out is a long jump to the setjmp in open_stream or decode_pixels. Those functions, and
+// every frame between them and libjpeg, hold no object with a destructor, so the jump skips
+// nothing that needs to run.
 [[noreturn]] void fail(Session& session, Failure failure) {
   session.failure = failure;
-  std::longjmp(session.jump, 1);
+  std::longjmp(session.jump, 1);  // NOLINT(cert-err52-cpp): see above
+}
+
+// Writes the failure's text into the session, cut to its buffer; allocates nothing.
+template <typename... Args>
+void set_text(Session& session, fmt::format_string<Args...> format, Args&&... args) {
+  *fmt::format_to_n(session.text, sizeof session.text - 1, format, std::forward<Args>(args)...)
+       .out = '\0';
 }
 
 [[noreturn]] void fail_with_text(Session& session, Failure failure, const char* text) {
-  std::snprintf(session.text, sizeof session.text, "%s", text);
+  set_text(session, "{}", text);
   fail(session, failure);
 }
 
@@ -130,8 +142,7 @@ Failure classify(j_common_ptr cinfo) {
   Session& session = session_of(cinfo);
   // Without backing store, libjpeg says so when a stream wants more than its memory limit.
   if (cinfo->err->msg_code == JERR_NO_BACKING_STORE) {
-    std::snprintf(session.text, sizeof session.text,
-                  "decoding needs more than %ld bytes of working memory", kMaxLibjpegMemory);
+    set_text(session, "decoding needs more than {} bytes of working memory", kMaxLibjpegMemory);
     fail(session, Failure::Limit);
   }
   (*cinfo->err->format_message)(cinfo, session.text);
@@ -154,7 +165,7 @@ void on_progress(j_common_ptr cinfo) {
   const auto* decompress = reinterpret_cast<j_decompress_ptr>(cinfo);
   if (decompress->input_scan_number > kMaxScans) {
     Session& session = session_of(cinfo);
-    std::snprintf(session.text, sizeof session.text, "stream has more than %d scans", kMaxScans);
+    set_text(session, "stream has more than {} scans", kMaxScans);
     fail(session, Failure::Limit);
   }
 }
@@ -183,7 +194,7 @@ class Decoder {
 
 // Creates the decompressor over `stream` and reads the header up to the first scan.
 bool open_stream(Session& session, std::span<const std::uint8_t> stream) {
-  if (setjmp(session.jump) != 0) return false;
+  if (setjmp(session.jump) != 0) return false;  // NOLINT(cert-err52-cpp): see fail()
   jpeg_create_decompress(&session.cinfo);
   session.cinfo.mem->max_memory_to_use = kMaxLibjpegMemory;
   session.cinfo.progress = &session.progress;
@@ -251,7 +262,7 @@ void read_pixels(Session& session, const Target& target) {
 }
 
 bool decode_pixels(Session& session, const Target& target) {
-  if (setjmp(session.jump) != 0) return false;
+  if (setjmp(session.jump) != 0) return false;  // NOLINT(cert-err52-cpp): see fail()
   read_pixels(session, target);
   return true;
 }

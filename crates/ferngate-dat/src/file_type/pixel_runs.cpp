@@ -155,7 +155,9 @@ void r5g6b5(const std::uint8_t* in, std::uint8_t* out, std::size_t count) {
 #endif
   for (; i < count; ++i) {
     const unsigned v = load_u16(in + 2 * i);
-    const unsigned r5 = v >> 11, g6 = (v >> 5) & 0x3F, b5 = v & 0x1F;
+    const unsigned r5 = v >> 11;
+    const unsigned g6 = (v >> 5) & 0x3F;
+    const unsigned b5 = v & 0x1F;
     store_rgba(out + 4 * i, r5 << 3 | r5 >> 2, g6 << 2 | g6 >> 4, b5 << 3 | b5 >> 2, 0xFF);
   }
 }

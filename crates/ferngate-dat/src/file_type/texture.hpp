@@ -202,7 +202,7 @@ class PaletteLookupRef {
  public:
   template <typename F>
   explicit PaletteLookupRef(F& lookup)
-      : object_(std::addressof(lookup)),
+      : object_(static_cast<void*>(std::addressof(lookup))),
         call_([](void* object, std::uint32_t id) -> std::expected<Palette, TextureDecodeError> {
           return (*static_cast<F*>(object))(id);
         }) {}
@@ -264,14 +264,14 @@ struct Texture {
 /// `{}` and `{:?}` both give a format's name, e.g. `Dxt1` or `Other(22)`.
 template <>
 struct fmt::formatter<ferngate_dat::SurfacePixelFormat, char> {
-  constexpr auto parse(fmt::format_parse_context& ctx) {
+  static constexpr auto parse(fmt::format_parse_context& ctx) {
     auto it = ctx.begin();
     if (it != ctx.end() && *it == '?') ++it;
     if (it != ctx.end() && *it != '}') throw fmt::format_error("expected '}' or '?}'");
     return it;
   }
 
-  auto format(const ferngate_dat::SurfacePixelFormat& format, fmt::format_context& ctx) const {
+  static auto format(const ferngate_dat::SurfacePixelFormat& format, fmt::format_context& ctx) {
     const std::string text = format.debug();
     return std::copy(text.begin(), text.end(), ctx.out());
   }
